@@ -1,0 +1,66 @@
+# Bootsieve: build, test and demo on Debian. Every target installs what it needs.
+
+PACKAGES := build-essential cmake ninja-build googletest libgtest-dev libbenchmark-dev \
+            clang libclang-rt-14-dev g++-mingw-w64-x86-64-posix wine wine64 \
+            fdisk dosfstools ntfs-3g mtools util-linux mount
+JOBS     := $(shell nproc)
+WINE_EXE := $(CURDIR)/build-win/bootsieve.exe
+
+.PHONY: all deps build native windows check fuzz-build fuzz bench demo format clean
+
+all: build
+
+deps:
+	@missing=$$(for p in $(PACKAGES); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null \
+	    | grep -q 'install ok installed' || echo $$p; done); \
+	if [ -n "$$missing" ]; then \
+	    echo "Installing:" $$missing; \
+	    if [ "$$(id -u)" -ne 0 ]; then echo "run as root to install packages" >&2; exit 1; fi; \
+	    apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing; \
+	fi
+
+windows: deps
+	cmake -S . -B build-win -G Ninja -DCMAKE_BUILD_TYPE=Release \
+	    -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake
+	cmake --build build-win -j $(JOBS)
+
+native: deps windows
+	cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Debug -DBOOTSIEVE_SANITIZE=ON \
+	    -DBOOTSIEVE_WINDOWS_EXE=$(WINE_EXE)
+	cmake --build build -j $(JOBS)
+
+build: native windows
+
+fuzz-build: deps
+	CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	    -DBOOTSIEVE_TESTS=OFF -DBOOTSIEVE_FUZZ=ON
+	cmake --build build-fuzz -j $(JOBS)
+
+check: build fuzz-build
+	cd build && ctest -j $(JOBS) --output-on-failure
+	$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=60
+
+# Runs the fuzzer until stopped (or for FUZZ_SECONDS), on a copy of the seeds.
+FUZZ_SECONDS ?= 0
+fuzz: fuzz-build
+	rm -rf build-fuzz/corpus && mkdir -p build-fuzz/corpus
+	build-fuzz/tests/fuzz/bootsieve_fuzz_seeds build-fuzz/corpus
+	build-fuzz/tests/fuzz/bootsieve_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=1048576 \
+	    -timeout=30 -rss_limit_mb=4096 build-fuzz/corpus
+
+bench: deps
+	cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DBOOTSIEVE_TESTS=OFF \
+	    -DBOOTSIEVE_BENCH=ON
+	cmake --build build-bench -j $(JOBS)
+	build-bench/bench/bootsieve_bench
+
+demo: deps
+	cmake -S . -B build-demo -G Ninja -DCMAKE_BUILD_TYPE=Release -DBOOTSIEVE_TESTS=OFF
+	cmake --build build-demo -j $(JOBS)
+	tests/images/demo.sh build-demo/bootsieve demo
+
+format:
+	clang-format -i $$(git ls-files '*.cpp' '*.h')
+
+clean:
+	rm -rf build build-win build-fuzz build-bench build-demo demo

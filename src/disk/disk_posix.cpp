@@ -1,0 +1,110 @@
+// Drives on POSIX systems: the images named by BOOTSIEVE_DRIVES, or else on Linux
+// the n-th whole hardware disk in /sys/block, opened as /dev/NAME.
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <string>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#if defined(__linux__)
+#include <linux/fs.h>
+#endif
+
+#include "disk_backend.h"
+#include "drive_list.h"
+
+namespace {
+
+int DriveFd = -1;
+uint64_t DrivePosition = 0;
+
+std::string DrivePath(int disk) {
+    if (const char* list = std::getenv("BOOTSIEVE_DRIVES"))
+        return DriveListEntry(list, ':', disk);
+#if defined(__linux__)
+    std::vector<std::string> disks = ListHardwareDisks("/sys/block");
+    if (disk >= 0 && disk < DriveCount && static_cast<size_t>(disk) < disks.size())
+        return "/dev/" + disks[disk];
+#endif
+    return "";
+}
+
+// Shared access, no O_EXCL; read-only where the medium or the file allows no more.
+int OpenShared(const std::string& path) {
+    int fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0 && (errno == EROFS || errno == EACCES || errno == EPERM))
+        fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    return fd;
+}
+
+} // namespace
+
+int BackendOpen(int disk) {
+    std::string path = DrivePath(disk);
+    DriveFd = path.empty() ? -1 : OpenShared(path);
+    DrivePosition = 0;
+    return DriveFd >= 0;
+}
+
+void BackendClose() {
+    if (DriveFd >= 0)
+        close(DriveFd);
+    DriveFd = -1;
+}
+
+void BackendSeek(uint64_t offset) { DrivePosition = offset; }
+
+int BackendRead(uint8_t* buffer, unsigned len, unsigned* done) {
+    *done = 0;
+    while (*done < len) {
+        ssize_t n = pread(DriveFd, buffer + *done, len - *done,
+                          static_cast<off_t>(DrivePosition + *done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && *done == 0)
+            return 0;
+        if (n <= 0)
+            break;
+        *done += static_cast<unsigned>(n);
+    }
+    DrivePosition += *done;
+    return 1;
+}
+
+int BackendWrite(const uint8_t* buffer, unsigned len, unsigned* done) {
+    *done = 0;
+    while (*done < len) {
+        ssize_t n = pwrite(DriveFd, buffer + *done, len - *done,
+                           static_cast<off_t>(DrivePosition + *done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        *done += static_cast<unsigned>(n);
+    }
+    DrivePosition += *done;
+    return *done > 0 || len == 0;
+}
+
+int BackendFlush() { return DriveFd >= 0 && fsync(DriveFd) == 0; }
+
+int BackendSizeBytes(uint64_t* bytes) {
+    struct stat st;
+    if (DriveFd < 0 || fstat(DriveFd, &st) != 0)
+        return 0;
+    if (S_ISREG(st.st_mode)) {
+        *bytes = static_cast<uint64_t>(st.st_size);
+        return 1;
+    }
+#if defined(__linux__)
+    if (S_ISBLK(st.st_mode)) {
+        uint64_t size = 0;
+        if (ioctl(DriveFd, BLKGETSIZE64, &size) != 0)
+            return 0;
+        *bytes = size;
+        return 1;
+    }
+#endif
+    return 0;
+}

@@ -1,0 +1,18 @@
+// Which path stands for drive n: disk images named by BOOTSIEVE_DRIVES, or the
+// platform's own whole disks.
+#pragma once
+
+#include <string>
+#include <vector>
+
+constexpr int DriveCount = 10;
+
+// Entry n of a list separated by separator; "" when the entry is empty or missing.
+std::string DriveListEntry(const char* list, char separator, int disk);
+
+// Kernel naming order of whole disks: sda .. sdz, sdaa ..; nvme2n1 before nvme10n1.
+bool DiskNameBefore(const std::string& a, const std::string& b);
+
+// The whole disks under sysfsBlock ("/sys/block") that sit on hardware, in
+// kernel naming order.
+std::vector<std::string> ListHardwareDisks(const std::string& sysfsBlock);

@@ -1,0 +1,21 @@
+// The little the run driver needs from the operating system besides the disks.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+struct PlatformVersion {
+    int major;
+    int minor;
+    int build;
+};
+
+PlatformVersion QueryPlatformVersion();
+
+// Major, minor and build from a release string such as "6.1.0-28-amd64";
+// missing numbers are 0.
+PlatformVersion ParseReleaseVersion(const char* release);
+
+// Creates or truncates a report file in text mode. Never follows a symbolic link
+// and refuses anything but a regular file. On failure returns nullptr and sets why.
+FILE* CreateTextFile(const char* name, std::string* why);

@@ -1,0 +1,36 @@
+#include "report_file.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "disk_report.h"
+#include "platform.h"
+#include "sector.h"
+
+namespace {
+PlatformVersion Version = QueryPlatformVersion();
+}
+
+int OpenReport(const char* name) {
+    std::string why;
+    ReportStream = CreateTextFile(name, &why);
+    if (!ReportStream) {
+        std::fprintf(stderr, "Bootsieve: cannot create report %s: %s\n", name, why.c_str());
+        return 0;
+    }
+    Report("%s Windows %d.%d, build %d\n", Banner, Version.major, Version.minor, Version.build);
+    return 1;
+}
+
+int CloseReport(const char* name) {
+    int failed = std::fflush(ReportStream) != 0 || std::ferror(ReportStream);
+    int error = errno;
+    failed |= std::fclose(ReportStream) != 0;
+    ReportStream = nullptr;
+    if (failed)
+        std::fprintf(stderr, "Bootsieve: writing report %s failed: %s\n", name,
+                     std::strerror(error ? error : errno));
+    return !failed;
+}

@@ -1,0 +1,98 @@
+#include "backup_boot_sector.h"
+
+#include <cstring>
+
+#include "disk_device.h"
+
+void VerifyBackupBootSector(int disk, uint32_t sector, int detail) {
+    std::memcpy(ReferenceSector, SectorBuffer, SectorSize);
+    SeekSector(sector);
+    if (!ReadSector()) {
+        Report("Reading backup boot sector %u (disk %d) failed.\n", sector, disk);
+        return;
+    }
+    if (HasBootSignature()) {
+        if (detail)
+            Report(">> Disk %d Backup Boot sector (sector %u)      ", disk, sector);
+        if (MatchesReference()) {
+            if (detail)
+                Report("Backup BPB is OK\n");
+        } else {
+            Report("\n");
+            DumpSector();
+        }
+    } else if (ClassifySector() == SectorEmpty) {
+        Report("    Backup BPB sector (%u) is all zero.\n", sector);
+    } else {
+        Report("Backup BPB sector (%u) signature is not 0xaa55. (%02x%02x)\n", sector,
+               SectorBuffer[511], SectorBuffer[510]);
+        if (detail)
+            DumpSector();
+    }
+}
+
+uint32_t BackupLocationForRepair(const PartitionEntry* entry) {
+    switch (entry->type) {
+    case 0x07: return entry->start + entry->count - 1;
+    case 0x0B:
+    case 0x0C: return entry->start + 6;
+    default: return 0;
+    }
+}
+
+// Reads the answer's whole line: yes when it starts with "y" or "Y". An empty
+// line, end of input or a closed input answer no.
+static int AnsweredYes() {
+    std::fflush(ConsoleOut);
+    int first = std::fgetc(ConsoleIn);
+    for (int c = first; c != EOF && c != '\n';)
+        c = std::fgetc(ConsoleIn);
+    return first == 'y' || first == 'Y';
+}
+
+// Writes SectorBuffer over sector and reads it back: the restore counts only
+// when the device holds the backup afterwards.
+static int WriteAndVerify(uint32_t sector) {
+    uint8_t backup[SectorSize];
+    std::memcpy(backup, SectorBuffer, SectorSize);
+    SeekSector(sector);
+    int written = WriteSector() && FlushDisk();
+    SeekSector(sector);
+    int verified = written && ReadSector() && std::memcmp(SectorBuffer, backup, SectorSize) == 0;
+    std::memcpy(SectorBuffer, backup, SectorSize);
+    return verified;
+}
+
+static void AskToRestore(uint32_t start) {
+    Console("Backup BPB sector signature is OK.\n\n");
+    Console("Do you want to replace BPB with backup? ");
+    if (!AnsweredYes())
+        return;
+    if (WriteAndVerify(start))
+        Console("Backup BPB copied to BPB.\n");
+    else
+        Console("Writing backup BPB to sector %u failed.\n", start);
+}
+
+void OfferBackupRestore(int number, const PartitionEntry* entry) {
+    uint32_t backup = BackupLocationForRepair(entry);
+    if (backup == 0)
+        return;
+    Console("Backup BPB is at sector %u.\n", backup);
+    SeekSector(backup);
+    if (!ReadSector()) {
+        Report("\n#%d Failed to read backup BPB (%u)\n", number, backup);
+        return;
+    }
+    if (HasBootSignature()) {
+        Report("\n#%d Backup BPB sector at %u\n", number, backup);
+        DumpSector();
+        AskToRestore(entry->start);
+        return;
+    }
+    Report("\n#%d Backup BPB sector signature is not 0xaa55. Sector %u\n", number, backup);
+    if (ClassifySector() == SectorEmpty)
+        Report("Sector is all zero.\n");
+    else
+        DumpSector();
+}

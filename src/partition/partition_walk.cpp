@@ -1,0 +1,173 @@
+#include "partition_walk.h"
+
+#include <unordered_set>
+#include <vector>
+
+#include "backup_boot_sector.h"
+#include "bpb_decoders.h"
+#include "disk_device.h"
+#include "partition_table.h"
+
+PartitionEntry MbrPartitionTable[PartitionEntries];
+
+namespace {
+
+// Extended boot records already opened on this drive in this pass; the MBR counts.
+std::unordered_set<uint32_t> OpenedRecords;
+
+bool IsExtended(uint8_t type) { return type == 0x05 || type == 0x0F; }
+bool IsFat32(uint8_t type) { return type == 0x0B || type == 0x0C; }
+bool IsFat(uint8_t type) { return type == 0x01 || type == 0x06 || type == 0x0E || IsFat32(type); }
+
+void ExamineFatPartition(int disk, int detail, int number, uint8_t type, uint32_t abs) {
+    if (!detail)
+        return;
+    Report(">> #%d Disk %d FAT Partition Boot sector (sector %u)\n", number, disk, abs);
+    DumpSector();
+    if (IsFat32(type)) {
+        uint32_t backup = static_cast<uint32_t>(DecodeFat32Bpb(disk));
+        VerifyBackupBootSector(disk, abs + backup, detail);
+    } else {
+        DecodeFatBpb(disk);
+    }
+}
+
+void ExamineNtfsPartition(int disk, int detail, int number, uint32_t abs, uint32_t count) {
+    if (detail) {
+        Report(">> #%d Disk %d NTFS Partition Boot sector (sector %u)\n", number, disk, abs);
+        DumpSector();
+        DecodeNtfsBpb(disk);
+    }
+    // NTFS keeps the copy of its boot sector in the partition's last sector.
+    VerifyBackupBootSector(disk, abs + count - 1, detail);
+}
+
+// Any partition but an extended one, its first sector in SectorBuffer.
+void ExamineVolume(int disk, int detail, int number, const PartitionEntry& entry,
+                   uint32_t abs) {
+    if (IsFat(entry.type)) {
+        ExamineFatPartition(disk, detail, number, entry.type, abs);
+    } else if (entry.type == 0x07) {
+        ExamineNtfsPartition(disk, detail, number, abs, entry.count);
+    } else if (entry.type != 0x42) {
+        Report("\n#%d >> Disk %d Unlisted partition type %d. Examine sector %u\n", number, disk,
+               entry.type, abs);
+        if (detail)
+            DumpSector();
+    }
+}
+
+struct ExtendedFrame {
+    uint32_t sector; // absolute sector of this extended boot record
+    PartitionEntry table[PartitionEntries];
+    int next; // the entry to examine next
+};
+
+// Opens the record in SectorBuffer: its heading, its own copy of the table, the listing.
+ExtendedFrame OpenExtendedRecord(int disk, int number, uint32_t sector) {
+    Report("\n#%d ....................................................>> Disk %d Extended "
+           "partition table\n",
+           number, disk);
+    ExtendedFrame frame{sector, {}, 0};
+    LoadPartitionTable(SectorBuffer, frame.table);
+    ListPartitionTable(frame.table, 0);
+    OpenedRecords.insert(sector);
+    return frame;
+}
+
+// A record named a second time would be walked again, or without end in a loop.
+bool SkipOpenedRecord(int number, uint32_t sector) {
+    if (!OpenedRecords.count(sector))
+        return false;
+    Report("\n#%d Extended partition table at sector %u was already examined; not followed.\n",
+           number, sector);
+    return true;
+}
+
+// Walks the chain of extended boot records that starts with the record in
+// SectorBuffer at extendedStart. Logical partitions lie relative to the record
+// holding them; links to the next record relative to extendedStart. The chain is
+// walked with an explicit stack of frames, in the order of a depth-first descent.
+void WalkExtendedPartition(int disk, int detail, int number, uint32_t extendedStart) {
+    std::vector<ExtendedFrame> stack;
+    stack.push_back(OpenExtendedRecord(disk, number, extendedStart));
+    while (!stack.empty()) {
+        ExtendedFrame& frame = stack.back();
+        if (frame.next == PartitionEntries) {
+            stack.pop_back();
+            continue;
+        }
+        int k = frame.next++;
+        const PartitionEntry entry = frame.table[k];
+        if (entry.type == 0)
+            continue;
+        bool link = IsExtended(entry.type);
+        uint32_t base = link ? extendedStart : frame.sector;
+        uint32_t sector = base + entry.start;
+        if (link && SkipOpenedRecord(k + 1, sector))
+            continue;
+        SeekSector(sector);
+        if (!ReadSector() || !HasBootSignature())
+            continue;
+        if (link)
+            stack.push_back(OpenExtendedRecord(disk, k + 1, sector));
+        else
+            ExamineVolume(disk, detail, k + 1, entry, sector);
+    }
+}
+
+void ReportUnsignedBootSector(int detail, int number, const PartitionEntry& entry) {
+    Report("\n#%d BPB sector signature is not 0xaa55. (sector %u)\n", number, entry.start);
+    if (!detail)
+        return;
+    if (ClassifySector() == SectorEmpty)
+        Report("Sector is all zero.\n");
+    else
+        DumpSector();
+    OfferBackupRestore(number, &entry);
+}
+
+void DumpSector63WhenNoPartition(int disk) {
+    Report("Disk %d, No partition found. Sector 63:\n", disk);
+    SeekSector(63);
+    if (ReadSector())
+        DumpSector();
+    else
+        Report("Reading sector 63 (disk %d) failed.\n", disk);
+}
+
+} // namespace
+
+void ExaminePartition(int disk, int detail, int index, const PartitionEntry* entry,
+                      uint32_t base) {
+    uint32_t abs = base + entry->start;
+    if (IsExtended(entry->type))
+        WalkExtendedPartition(disk, detail, index + 1, abs);
+    else
+        ExamineVolume(disk, detail, index + 1, *entry, abs);
+}
+
+void WalkPartitions(int disk, int detail) {
+    OpenedRecords.clear();
+    OpenedRecords.insert(0);
+    int found = 0;
+    for (int i = 0; i < PartitionEntries; ++i) {
+        const PartitionEntry& entry = MbrPartitionTable[i];
+        if (entry.type == 0)
+            continue;
+        ++found;
+        if (IsExtended(entry.type) && SkipOpenedRecord(i + 1, entry.start))
+            continue;
+        SeekSector(entry.start);
+        if (!ReadSector()) {
+            Report("#%d Reading boot sector %u (disk %d) failed.\n", i + 1, entry.start, disk);
+            continue;
+        }
+        if (HasBootSignature())
+            ExaminePartition(disk, detail, i, &entry, 0);
+        else
+            ReportUnsignedBootSector(detail, i + 1, entry);
+    }
+    if (found == 0)
+        DumpSector63WhenNoPartition(disk);
+}

@@ -1,0 +1,18 @@
+// The walk from the MBR's partition table to every partition's first sector,
+// through chains of extended boot records to the logical partitions.
+#pragma once
+
+#include <cstdint>
+
+#include "sector.h"
+
+// The table of the MBR last found signed; the walk reads it after SectorBuffer
+// has been overwritten.
+extern PartitionEntry MbrPartitionTable[PartitionEntries];
+
+void WalkPartitions(int disk, int detail);
+
+// Acts on an entry whose first sector, at entry->start + base, is in SectorBuffer
+// and is signed. index is the entry's position 0 to 3 in its table.
+void ExaminePartition(int disk, int detail, int index, const PartitionEntry* entry,
+                      uint32_t base);

@@ -1,0 +1,166 @@
+#include "disk_image.h"
+
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <unistd.h>
+
+Sector& DiskImage::At(uint64_t sector) {
+    auto it = data.find(sector);
+    if (it == data.end())
+        it = data.emplace(sector, Sector{}).first;
+    return it->second;
+}
+
+Sector DiskImage::Get(uint64_t sector) const {
+    auto it = data.find(sector);
+    return it == data.end() ? Sector{} : it->second;
+}
+
+DiskImage BlankDisk(uint64_t sectors) {
+    DiskImage disk;
+    disk.sectors = sectors;
+    return disk;
+}
+
+void Sign(DiskImage& disk, uint64_t sector) {
+    disk.At(sector)[510] = 0x55;
+    disk.At(sector)[511] = 0xAA;
+}
+
+void Fill(DiskImage& disk, uint64_t sector, uint8_t value) { disk.At(sector).fill(value); }
+
+void PutLe(uint8_t* at, uint64_t value, int width) {
+    for (int i = 0; i < width; ++i)
+        at[i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+void SetEntry(DiskImage& disk, uint64_t tableSector, int index, uint8_t status, uint8_t type,
+              uint32_t start, uint32_t count) {
+    uint8_t* entry = disk.At(tableSector).data() + 446 + 16 * index;
+    entry[0] = status;
+    entry[4] = type;
+    PutLe(entry + 8, start, 4);
+    PutLe(entry + 12, count, 4);
+}
+
+static uint8_t* BootSectorStart(DiskImage& disk, uint64_t sector, const char* oem) {
+    uint8_t* s = disk.At(sector).data();
+    s[0] = 0xEB;
+    s[1] = 0x52;
+    s[2] = 0x90;
+    std::memcpy(s + 3, oem, 8);
+    PutLe(s + 0x0B, 512, 2);
+    s[510] = 0x55;
+    s[511] = 0xAA;
+    return s;
+}
+
+void PutNtfsBootSector(DiskImage& disk, uint64_t sector, uint32_t hidden, uint64_t total) {
+    uint8_t* s = BootSectorStart(disk, sector, "NTFS    ");
+    s[0x0D] = 8;
+    s[0x15] = 0xF8;
+    PutLe(s + 0x18, 63, 2);
+    PutLe(s + 0x1A, 255, 2);
+    PutLe(s + 0x1C, hidden, 4);
+    PutLe(s + 0x28, total, 8);
+    PutLe(s + 0x30, 4, 8);
+    PutLe(s + 0x38, total / 16, 8);
+    PutLe(s + 0x40, 0xF6, 4);
+    PutLe(s + 0x44, 1, 4);
+    PutLe(s + 0x48, 0x1234ABCD5678EF90ULL, 8);
+}
+
+void PutFat32BootSector(DiskImage& disk, uint64_t sector, uint32_t hidden, uint32_t large,
+                        uint16_t backup) {
+    uint8_t* s = BootSectorStart(disk, sector, "MSWIN4.1");
+    s[0x0D] = 8;
+    PutLe(s + 0x0E, 32, 2);
+    s[0x10] = 2;
+    s[0x15] = 0xF8;
+    PutLe(s + 0x18, 63, 2);
+    PutLe(s + 0x1A, 255, 2);
+    PutLe(s + 0x1C, hidden, 4);
+    PutLe(s + 0x20, large, 4);
+    PutLe(s + 0x24, 1000, 4);
+    PutLe(s + 0x2C, 2, 4);
+    PutLe(s + 0x30, 1, 2);
+    PutLe(s + 0x32, backup, 2);
+    s[0x40] = 0x80;
+    s[0x42] = 0x29;
+    PutLe(s + 0x43, 0xCAFE1234, 4);
+    std::memcpy(s + 0x47, "NO NAME    ", 11);
+    std::memcpy(s + 0x52, "FAT32   ", 8);
+}
+
+void PutFat16BootSector(DiskImage& disk, uint64_t sector, uint32_t hidden, uint16_t small) {
+    uint8_t* s = BootSectorStart(disk, sector, "MSDOS5.0");
+    s[0x0D] = 4;
+    PutLe(s + 0x0E, 1, 2);
+    s[0x10] = 2;
+    PutLe(s + 0x11, 512, 2);
+    PutLe(s + 0x13, small, 2);
+    s[0x15] = 0xF8;
+    PutLe(s + 0x16, 20, 2);
+    PutLe(s + 0x18, 63, 2);
+    PutLe(s + 0x1A, 255, 2);
+    PutLe(s + 0x1C, hidden, 4);
+    s[0x24] = 0x80;
+    s[0x26] = 0x29;
+    PutLe(s + 0x27, 0x0BADF00D, 4);
+    std::memcpy(s + 0x2B, "BOOTSIEVE  ", 11);
+    std::memcpy(s + 0x36, "FAT16   ", 8);
+}
+
+std::vector<uint8_t> ToBytes(const DiskImage& disk) {
+    std::vector<uint8_t> bytes(disk.sectors * 512);
+    for (const auto& [sector, contents] : disk.data)
+        if (sector < disk.sectors)
+            std::memcpy(bytes.data() + sector * 512, contents.data(), 512);
+    return bytes;
+}
+
+DiskImage FromBytes(const std::vector<uint8_t>& bytes) {
+    DiskImage disk = BlankDisk(bytes.size() / 512);
+    for (uint64_t s = 0; s < disk.sectors; ++s) {
+        const uint8_t* at = bytes.data() + s * 512;
+        for (int i = 0; i < 512; ++i)
+            if (at[i]) {
+                std::memcpy(disk.At(s).data(), at, 512);
+                break;
+            }
+    }
+    return disk;
+}
+
+void WriteImageFile(const std::string& path, const DiskImage& disk) {
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0)
+        throw std::runtime_error("cannot create " + path);
+    bool ok = ftruncate(fd, static_cast<off_t>(disk.sectors * 512)) == 0;
+    for (const auto& [sector, contents] : disk.data)
+        if (sector < disk.sectors)
+            ok &= pwrite(fd, contents.data(), 512, static_cast<off_t>(sector * 512)) == 512;
+    ok &= close(fd) == 0;
+    if (!ok)
+        throw std::runtime_error("cannot write " + path);
+}
+
+std::vector<uint8_t> ReadWholeFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string ReadTextFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void WriteTextFile(const std::string& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary);
+    out << text;
+}

@@ -1,0 +1,41 @@
+// Crafted disk images for tests: a sparse map of the sectors that hold data.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+using Sector = std::array<uint8_t, 512>;
+
+struct DiskImage {
+    uint64_t sectors = 0;
+    std::map<uint64_t, Sector> data; // sectors not listed are zero
+
+    Sector& At(uint64_t sector); // creates a zero sector
+    Sector Get(uint64_t sector) const;
+};
+
+DiskImage BlankDisk(uint64_t sectors);
+void Sign(DiskImage& disk, uint64_t sector);
+void Fill(DiskImage& disk, uint64_t sector, uint8_t value);
+void PutLe(uint8_t* at, uint64_t value, int width);
+// Entry index 0..3 of the table in sector tableSector.
+void SetEntry(DiskImage& disk, uint64_t tableSector, int index, uint8_t status, uint8_t type,
+              uint32_t start, uint32_t count);
+
+// Boot sectors with plausible BPBs, signed, at sector.
+void PutNtfsBootSector(DiskImage& disk, uint64_t sector, uint32_t hidden, uint64_t total);
+void PutFat32BootSector(DiskImage& disk, uint64_t sector, uint32_t hidden, uint32_t large,
+                        uint16_t backup);
+void PutFat16BootSector(DiskImage& disk, uint64_t sector, uint32_t hidden, uint16_t small);
+
+std::vector<uint8_t> ToBytes(const DiskImage& disk);
+DiskImage FromBytes(const std::vector<uint8_t>& bytes);
+
+// Files: a sparse image file of disk.sectors * 512 bytes.
+void WriteImageFile(const std::string& path, const DiskImage& disk);
+std::vector<uint8_t> ReadWholeFile(const std::string& path);
+std::string ReadTextFile(const std::string& path);
+void WriteTextFile(const std::string& path, const std::string& text);
