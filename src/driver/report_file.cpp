@@ -17,6 +17,7 @@ int OpenReport(const char* name) {
     std::string why;
     ReportStream = CreateTextFile(name, &why);
     if (!ReportStream) {
+        std::fflush(ConsoleOut);
         std::fprintf(stderr, "Bootsieve: cannot create report %s: %s\n", name, why.c_str());
         return 0;
     }
@@ -24,13 +25,20 @@ int OpenReport(const char* name) {
     return 1;
 }
 
+// Buffered writes that failed (a full disk) show up here at the latest.
 int CloseReport(const char* name) {
-    int failed = std::fflush(ReportStream) != 0 || std::ferror(ReportStream);
+    errno = 0;
+    bool failed = std::fflush(ReportStream) != 0 || std::ferror(ReportStream);
     int error = errno;
-    failed |= std::fclose(ReportStream) != 0;
+    if (std::fclose(ReportStream) != 0) {
+        failed = true;
+        error = error ? error : errno;
+    }
     ReportStream = nullptr;
-    if (failed)
+    if (failed) {
+        std::fflush(ConsoleOut);
         std::fprintf(stderr, "Bootsieve: writing report %s failed: %s\n", name,
-                     std::strerror(error ? error : errno));
+                     error ? std::strerror(error) : "write error");
+    }
     return !failed;
 }

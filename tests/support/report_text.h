@@ -1,0 +1,104 @@
+// Expected report text for tests: hex dumps, table listings, and the pieces of a
+// disk report that a test compares exactly.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "disk_image.h"
+
+// The 32 dump lines of one sector: offset, 16 hexadecimal bytes, two blanks, text.
+inline std::string HexDump(const Sector& sector) {
+    std::string text;
+    char piece[8];
+    for (int line = 0; line < 512; line += 16) {
+        std::snprintf(piece, sizeof piece, "%03x: ", line);
+        text += piece;
+        for (int i = 0; i < 16; ++i) {
+            std::snprintf(piece, sizeof piece, "%02x ", sector[line + i]);
+            text += piece;
+        }
+        text += ' ';
+        for (int i = 0; i < 16; ++i) {
+            uint8_t byte = sector[line + i];
+            text += byte >= 0x20 && byte <= 0x7E ? static_cast<char>(byte) : '.';
+        }
+        text += '\n';
+    }
+    return text;
+}
+
+inline const char* const ListingHeader = "#  Activeflag    Offset  _____Size____________   Type\n";
+
+inline std::string ListingLine(int number, uint8_t status, uint32_t start, uint32_t count,
+                               uint8_t type, const char* name) {
+    char line[160];
+    std::snprintf(line, sizeof line, "%d  %02x = %s  %10u %10u = %6u MiB  %02x = %s\n", number,
+                  status, status == 0x80 ? "Yes" : "No ", start, count, count >> 11, type, name);
+    return line;
+}
+
+inline std::string ExtendedHeading(int number, int disk) {
+    return "\n#" + std::to_string(number) + " " + std::string(52, '.') + ">> Disk " +
+           std::to_string(disk) + " Extended partition table\n";
+}
+
+// What the walk of the MBR's partitions wrote: the text after the MBR's listing
+// (and its reconciliation line), without the empty line that ends the disk.
+inline std::string WalkOutput(const std::string& report) {
+    size_t at = report.find(ListingHeader);
+    if (at == std::string::npos)
+        return "<no partition listing>";
+    at += std::string(ListingHeader).size();
+    for (int line = 0; line < 4 && at != std::string::npos; ++line)
+        at = report.find('\n', at) + 1;
+    if (report.compare(at, 14, "Partition size") == 0)
+        at = report.find('\n', at) + 1;
+    std::string walk = report.substr(at);
+    if (walk.empty() || walk.back() != '\n')
+        return "<disk report does not end with an empty line>";
+    walk.pop_back();
+    return walk;
+}
+
+// Each decoded boot parameter block, from its ">> Disk n BPB decoded:" line to the
+// empty line that ends it, becomes "[BPB decoded]\n": its fields are another test's
+// matter.
+inline std::string FoldDecodedBpb(std::string text) {
+    size_t from = 0;
+    while ((from = text.find(">> Disk ", from)) != std::string::npos) {
+        size_t title = text.find(" BPB decoded:\n", from);
+        size_t lineEnd = text.find('\n', from);
+        if (title == std::string::npos || title > lineEnd) {
+            from = lineEnd;
+            continue;
+        }
+        size_t end = text.find("\n\n", title + 14);
+        if (end == std::string::npos)
+            break;
+        text.replace(from, end + 2 - from, "[BPB decoded]\n");
+        from += 14;
+    }
+    return text;
+}
+
+inline int CountOf(const std::string& text, const std::string& piece) {
+    int count = 0;
+    for (size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1))
+        ++count;
+    return count;
+}
+
+// "" when equal; else where the texts part, with a little context. For texts too
+// long to be printed whole by a failing expectation.
+inline std::string FirstDifference(const std::string& actual, const std::string& expected) {
+    size_t at = 0;
+    while (at < actual.size() && at < expected.size() && actual[at] == expected[at])
+        ++at;
+    if (at == actual.size() && at == expected.size())
+        return "";
+    size_t from = at > 80 ? at - 80 : 0;
+    return "texts part at byte " + std::to_string(at) + "\nactual:   ..." +
+           actual.substr(from, 200) + "\nexpected: ..." + expected.substr(from, 200);
+}
