@@ -15,26 +15,15 @@ void HintNoDrive() {
                          "images instead.\n");
 }
 
-// The detail and reserved-sector reports of one drive. Returns 0 when a report
-// could not be written.
-int ReportDriveDetails(int disk) {
-    int ok = 1;
+// Creates the report named by nameFormat and the drive number, and fills it.
+// Returns 0 when the report could not be created or written.
+int WriteDriveReport(const char* nameFormat, int disk, void (*fill)(int disk)) {
     char name[32];
-    std::snprintf(name, sizeof name, "BPB%dlist.txt", disk);
-    if (OpenReport(name)) {
-        RunDetailPass(disk);
-        ok &= CloseReport(name);
-    } else {
-        ok = 0;
-    }
-    std::snprintf(name, sizeof name, "Zero%dlist.txt", disk);
-    if (OpenReport(name)) {
-        ScanReservedSectors(disk);
-        ok &= CloseReport(name);
-    } else {
-        ok = 0;
-    }
-    return ok;
+    std::snprintf(name, sizeof name, nameFormat, disk);
+    if (!OpenReport(name))
+        return 0;
+    fill(disk);
+    return CloseReport(name);
 }
 
 } // namespace
@@ -50,8 +39,10 @@ int main() {
         HintNoDrive();
     }
     for (int disk = 0; disk < DriveCount; ++disk)
-        if (DiskInfoTable[disk].mbrRead)
-            ok &= ReportDriveDetails(disk);
+        if (DiskInfoTable[disk].mbrRead) {
+            ok &= WriteDriveReport("BPB%dlist.txt", disk, RunDetailPass);
+            ok &= WriteDriveReport("Zero%dlist.txt", disk, ScanReservedSectors);
+        }
     Console("Bootsieve exit.\n");
     return ok ? 0 : 1;
 }

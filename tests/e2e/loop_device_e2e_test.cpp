@@ -1,0 +1,83 @@
+// A real block device: an image attached to a loop device that the test makes
+// and always detaches. The loop device is shorter than its backing file, so the
+// size in the header can only have come from the device itself (BLKGETSIZE64).
+#include <cstdlib>
+
+#include "e2e_fixture.h"
+
+namespace {
+
+std::string Trimmed(std::string text) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' '))
+        text.pop_back();
+    return text;
+}
+
+class LoopDeviceTest : public ProgramTest {
+  protected:
+    void TearDown() override {
+        if (!device_.empty()) {
+            std::string command = "losetup -d '" + device_ + "' 2>&1";
+            EXPECT_EQ(std::system(command.c_str()), 0) << "cannot detach " << device_;
+        }
+        ProgramTest::TearDown();
+    }
+
+    // Attaches the first sizeLimit bytes of image; "" with *why when it cannot.
+    std::string Attach(const std::string& image, uint64_t sizeLimit, std::string* why) {
+        std::string log = Path("losetup.log");
+        std::string command = "PATH=\"$PATH:/usr/sbin:/sbin\" losetup --find --show --sizelimit " +
+                              std::to_string(sizeLimit) + " '" + image + "' 2>'" + log + "'";
+        std::string device = Trimmed(CommandOutput(command));
+        if (device.rfind("/dev/loop", 0) != 0) {
+            *why = "losetup cannot attach a loop device: " + ReadTextFile(log);
+            return "";
+        }
+        device_ = device;
+        return device;
+    }
+
+    std::string device_;
+};
+
+TEST_P(LoopDeviceTest, SizeComesFromTheBlockDevice) {
+    // 1 GiB and 5 sectors on the device; the file behind it is 3 sectors longer.
+    const uint64_t deviceSectors = (uint64_t{1} << 30) / 512 + 5;
+    DiskImage disk = BlankDisk(deviceSectors + 3);
+    SetEntry(disk, 0, 0, 0x80, 0x06, 63, static_cast<uint32_t>(deviceSectors - 63));
+    Sign(disk, 0);
+    PutFat16BootSector(disk, 63, 63, 0);
+    disk.At(1)[0] = 0x42;
+    std::string image = PutImage("loop-backing.img", disk);
+    ImageSnapshot before = TakeSnapshot(image);
+
+    std::string why;
+    std::string device = Attach(image, deviceSectors * 512, &why);
+    if (device.empty())
+        GTEST_SKIP() << why;
+    Outcome run = Run(Drives({device}));
+
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.Report("Bootsieve.txt"),
+              ReportHeader +
+                  "----------------------- Disk 0 MBR -------------- Size 2097157 = 1 GB (1 GiB)\n"
+                  "#  Activeflag    Offset  _____Size____________   Type\n"
+                  "1  80 = Yes          63    2097094 =   1023 MiB  06 = DOS FAT 16 CHS\n"
+                  "2  00 = No            0          0 =      0 MiB  00 = Empty\n"
+                  "3  00 = No            0          0 =      0 MiB  00 = Empty\n"
+                  "4  00 = No            0          0 =      0 MiB  00 = Empty\n"
+                  "Partition size matches disk size.\n\n");
+    EXPECT_NE(
+        run.Report("BPB0list.txt").find(">> #1 Disk 0 FAT Partition Boot sector (sector 63)\n"),
+        std::string::npos);
+    EXPECT_EQ(run.Report("Zero0list.txt"),
+              ReportHeader + "Scan sectors 1 to 62 and check for zero.\nZero check: sector 1 \n" +
+                  DumpText(disk.Get(1)) + "\n");
+    EXPECT_EQ(DifferenceFrom(before), "") << "the run changed the disk behind the loop device";
+}
+
+// Only the native program opens Linux block devices.
+INSTANTIATE_TEST_SUITE_P(NativeOnly, LoopDeviceTest, ::testing::Values(Program::Native),
+                         ProgramParamName);
+
+} // namespace

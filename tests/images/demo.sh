@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# The demo: makes the sample disk images in DIR, runs Bootsieve there on them and
+# shows what it reported. The broken boot sector's question is answered "n", so
+# the images stay as they were made.
+# Usage: demo.sh BINARY DIR
+set -euo pipefail
+
+if [ $# -ne 2 ]; then
+    echo "usage: $0 BINARY DIR" >&2
+    exit 2
+fi
+here=$(cd "$(dirname "$0")" && pwd)
+binary=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
+mkdir -p "$2"
+dir=$(cd "$2" && pwd)
+images=(classic.img blank.img unsigned.img broken-fat32.img)
+
+bash "$here/make_images.sh" "$dir"
+cd "$dir"
+rm -f Bootsieve.txt BPB?list.txt Zero?list.txt
+
+drives=$(printf "$dir/%s:" "${images[@]}")
+drives=${drives%:}
+
+echo "== Sample disks in $dir"
+for n in "${!images[@]}"; do
+    echo "   drive $n: ${images[$n]}"
+done
+echo
+echo "== BOOTSIEVE_DRIVES=$drives"
+echo "== $binary   (its question is answered \"n\")"
+echo
+status=0
+echo n | BOOTSIEVE_DRIVES="$drives" "$binary" || status=$?
+echo
+echo
+echo "== Summary report $dir/Bootsieve.txt"
+echo
+cat Bootsieve.txt
+echo "== Detail reports (partition tables, boot sectors decoded, backup checks):"
+for report in BPB?list.txt; do
+    echo "   $dir/$report"
+done
+echo "== Reserved-sector reports (sectors 1 to 62):"
+for report in Zero?list.txt; do
+    echo "   $dir/$report"
+done
+echo
+echo "== broken-fat32.img (drive 3) has a FAT32 boot sector without its signature."
+echo "   To restore it from its backup at sector 69, run Bootsieve on a copy and answer y"
+echo "   (the reports go to the current directory):"
+echo
+echo "   cd /tmp && cp $dir/broken-fat32.img x.img && BOOTSIEVE_DRIVES=/tmp/x.img $binary"
+echo
+exit "$status"

@@ -1,0 +1,142 @@
+#!/usr/bin/env bash
+# Makes sample disk images with the real tools, as a disk of the MBR era looks:
+#   classic.img       MBR: active NTFS at 63, FAT32, extended partition holding
+#                     FAT16, FAT12 and a Linux (83) logical partition; a boot
+#                     loader's stage in sectors 1 and 2
+#   blank.img         all zero
+#   unsigned.img      an MBR whose 55 AA signature is missing
+#   broken-fat32.img  FAT32 at 63 whose boot sector lost its signature; the
+#                     backup boot sector at 69 is intact
+# and for each partitioned image NAME.sfdisk, the `sfdisk --dump` of its table.
+# Usage: make_images.sh DIR    (exits with 77 when a tool is not installed)
+set -euo pipefail
+export PATH="$PATH:/usr/sbin:/sbin"
+
+if [ $# -ne 1 ]; then
+    echo "usage: $0 DIR" >&2
+    exit 2
+fi
+dir=$1
+mkdir -p "$dir"
+cd "$dir"
+
+for tool in truncate sfdisk mkfs.fat mkntfs dd; do
+    command -v "$tool" >/dev/null || {
+        echo "$0: $tool is not installed (packages coreutils, fdisk, dosfstools, ntfs-3g)" >&2
+        exit 77
+    }
+done
+
+# Old DOS geometry: 255 heads, 63 sectors per track, partitions on track bounds.
+heads=255
+spt=63
+
+# Runs a formatting tool; its chatter is shown only when it fails.
+quietly() {
+    local output
+    if ! output=$("$@" 2>&1); then
+        echo "$output" >&2
+        echo "$0: failed: $*" >&2
+        return 1
+    fi
+}
+
+# A FAT volume of COUNT sectors at sector START of IMAGE; ARGS go to mkfs.fat.
+make_fat() {
+    local image=$1 start=$2 count=$3
+    shift 3
+    quietly mkfs.fat --offset="$start" -h "$start" -g "$heads/$spt" "$@" "$image" $((count / 2))
+}
+
+# An NTFS volume on a partition-sized file, copied into IMAGE at sector START.
+# mkntfs keeps the backup boot sector in the partition's last sector.
+make_ntfs() {
+    local image=$1 start=$2 count=$3 label=$4
+    local part="$image.ntfs.part"
+    rm -f "$part"
+    truncate -s $((count * 512)) "$part"
+    quietly mkntfs -F -Q -p "$start" -H "$heads" -S "$spt" -L "$label" "$part"
+    dd if="$part" of="$image" bs=512 seek="$start" conv=notrunc,sparse status=none
+    rm -f "$part"
+}
+
+dump_table() {
+    sfdisk --dump "$1" >"${1%.img}.sfdisk"
+}
+
+make_classic() {
+    local image=classic.img
+    local ntfs=63 ntfs_size=16002
+    local fat32=16065 fat32_size=72261
+    local ext=88326 ext_size=48195
+    # Each logical partition starts one track after its extended boot record.
+    local fat16=88389 fat16_size=32067
+    local fat12=120519 fat12_size=8001
+    local linux=128583 linux_size=7938
+    rm -f "$image"
+    truncate -s $(((ext + ext_size) * 512)) "$image"
+    sfdisk --quiet --no-reread --no-tell-kernel "$image" <<EOF
+label: dos
+label-id: 0xc1a55c00
+unit: sectors
+
+start=$ntfs, size=$ntfs_size, type=7, bootable
+start=$fat32, size=$fat32_size, type=c
+start=$ext, size=$ext_size, type=f
+start=$fat16, size=$fat16_size, type=e
+start=$fat12, size=$fat12_size, type=1
+start=$linux, size=$linux_size, type=83
+EOF
+    make_ntfs "$image" "$ntfs" "$ntfs_size" CLASSICNTFS
+    make_fat "$image" "$fat32" "$fat32_size" -F 32 -s 1 -n CLASSIC32 -i 32C1A55C
+    make_fat "$image" "$fat16" "$fat16_size" -F 16 -s 1 -n CLASSIC16 -i 16C1A55C
+    make_fat "$image" "$fat12" "$fat12_size" -F 12 -s 4 -n CLASSIC12 -i 12C1A55C
+    # A boot loader installed in the Linux partition's boot sector.
+    printf 'BOOTSIEVE SAMPLE LINUX PARTITION BOOT LOADER' |
+        dd of="$image" bs=512 seek="$linux" conv=notrunc status=none
+    printf '\x55\xaa' | dd of="$image" bs=1 seek=$((linux * 512 + 510)) conv=notrunc status=none
+    # A boot loader's second stage between the MBR and the first partition.
+    printf 'BOOTSIEVE SAMPLE STAGE 1.5 (sector 1)' |
+        dd of="$image" bs=512 seek=1 conv=notrunc status=none
+    printf 'BOOTSIEVE SAMPLE STAGE 1.5 (sector 2)' |
+        dd of="$image" bs=512 seek=2 conv=notrunc status=none
+    dump_table "$image"
+}
+
+make_blank() {
+    rm -f blank.img
+    truncate -s 1M blank.img
+}
+
+make_unsigned() {
+    local image=unsigned.img
+    rm -f "$image"
+    truncate -s 4M "$image"
+    printf 'start=2048, type=83\n' | sfdisk --quiet --label dos --no-reread --no-tell-kernel \
+        "$image"
+    dump_table "$image"
+    printf '\0\0' | dd of="$image" bs=1 seek=510 conv=notrunc status=none
+}
+
+make_broken_fat32() {
+    local image=broken-fat32.img
+    local start=63 size=72261
+    rm -f "$image"
+    truncate -s $(((start + size) * 512)) "$image"
+    sfdisk --quiet --no-reread --no-tell-kernel "$image" <<EOF
+label: dos
+label-id: 0xb0c0fa32
+unit: sectors
+
+start=$start, size=$size, type=c, bootable
+EOF
+    make_fat "$image" "$start" "$size" -F 32 -s 1 -n BROKEN32 -i B0C0FA32
+    dump_table "$image"
+    # The boot sector loses its signature; mkfs.fat put its backup at 63 + 6.
+    printf '\0\0' | dd of="$image" bs=1 seek=$((start * 512 + 510)) conv=notrunc status=none
+}
+
+make_classic
+make_blank
+make_unsigned
+make_broken_fat32
