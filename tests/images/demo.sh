@@ -37,6 +37,15 @@ echo
 echo "== Summary report $dir/Bootsieve.txt"
 echo
 cat Bootsieve.txt
+echo "== Detail report $dir/BPB0list.txt, without its hex dumps:"
+echo "   boot code, decoded NTFS, FAT32 and FAT16 boot sectors, backup checks"
+echo
+grep -v -E '^[0-9a-f]{3}: ' BPB0list.txt
+echo "== Reserved-sector report $dir/Zero0list.txt, first lines:"
+echo
+head -n 8 Zero0list.txt
+echo "   ..."
+echo
 echo "== Detail reports (partition tables, boot sectors decoded, backup checks):"
 for report in BPB?list.txt; do
     echo "   $dir/$report"
