@@ -41,12 +41,18 @@ check: build fuzz-build
 	$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=60
 
 # Runs the fuzzer until stopped (or for FUZZ_SECONDS), on a copy of the seeds.
+# The sample images of tests/images join the seeds when they can be made.
 FUZZ_SECONDS ?= 0
 fuzz: fuzz-build
-	rm -rf build-fuzz/corpus && mkdir -p build-fuzz/corpus
-	build-fuzz/tests/fuzz/bootsieve_fuzz_seeds build-fuzz/corpus
+	rm -rf build-fuzz/corpus build-fuzz/images && mkdir -p build-fuzz/corpus
+	if [ -f tests/images/make_images.sh ] && \
+	    bash tests/images/make_images.sh build-fuzz/images >/dev/null 2>&1; then \
+	    build-fuzz/tests/fuzz/bootsieve_fuzz_seeds build-fuzz/corpus build-fuzz/images/*.img; \
+	else \
+	    build-fuzz/tests/fuzz/bootsieve_fuzz_seeds build-fuzz/corpus; \
+	fi
 	build-fuzz/tests/fuzz/bootsieve_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=1048576 \
-	    -timeout=30 -rss_limit_mb=4096 build-fuzz/corpus
+	    -timeout=30 -rss_limit_mb=4096 -artifact_prefix=build-fuzz/ build-fuzz/corpus
 
 bench: deps
 	cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DBOOTSIEVE_TESTS=OFF \

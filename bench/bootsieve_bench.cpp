@@ -1,0 +1,366 @@
+// Timing of the whole run (summary pass, detail pass, reserved-sector scan) over
+// in-memory drives: a disk with NTFS, FAT32, FAT16 and two logical partitions, and
+// chains of 1,000 to 100,000 extended boot records. Reports and console lines go
+// to /dev/null.
+//
+// Reads per extended record and per logical partition come from MemoryDrive::reads
+// on twin images: the same chain without its logical partitions, and the same
+// chain cut after its first record. Their differences leave the reads that the
+// records and the logical partitions cost, free of the fixed reads (MBR, primary
+// partitions, scan).
+#include <malloc.h>
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "boot_code.h"
+#include "disk_device.h"
+#include "disk_image.h"
+#include "disk_report.h"
+#include "memory_disk.h"
+#include "partition_walk.h"
+#include "reserved_scan.h"
+#include "sector.h"
+
+// Heap bytes in use and their high-water mark, for every C++ allocation of the
+// process (the program under test allocates with new only).
+namespace {
+std::atomic<size_t> HeapInUse{0};
+std::atomic<size_t> HeapPeak{0};
+
+void CountAllocation(void* p) {
+    size_t now = HeapInUse += malloc_usable_size(p);
+    size_t peak = HeapPeak.load();
+    while (now > peak && !HeapPeak.compare_exchange_weak(peak, now)) {
+    }
+}
+} // namespace
+
+void* operator new(size_t size) {
+    void* p = std::malloc(size ? size : 1);
+    if (!p)
+        throw std::bad_alloc();
+    CountAllocation(p);
+    return p;
+}
+
+void operator delete(void* p) noexcept {
+    if (!p)
+        return;
+    HeapInUse -= malloc_usable_size(p);
+    std::free(p);
+}
+
+void operator delete(void* p, size_t) noexcept {
+    operator delete(p);
+}
+
+namespace {
+
+constexpr uint32_t ExtendedStart = 2048;
+constexpr int Passes = 2; // the summary and the detail pass both walk the chain
+
+struct Layout {
+    std::string name;
+    int records;  // extended boot records in the chain
+    int logicals; // logical partitions, one in each record
+};
+
+constexpr const char* FourPartitions = "four partitions";
+
+// Writes sector contents straight into a dense image.
+void PutSector(std::vector<uint8_t>& bytes, uint64_t sector, const Sector& contents) {
+    std::memcpy(bytes.data() + sector * 512, contents.data(), 512);
+}
+
+// A chain of extended boot records packed two sectors apart: the record, then its
+// logical FAT16 partition of one sector; each record links to the next one.
+std::vector<uint8_t> ChainImage(int records, bool withLogicals) {
+    uint64_t sectors = ExtendedStart + 2 * uint64_t(records) + 64;
+    std::vector<uint8_t> bytes(sectors * 512);
+    DiskImage mbr = BlankDisk(1);
+    SetEntry(mbr, 0, 0, 0, 0x0F, ExtendedStart, static_cast<uint32_t>(2 * records));
+    Sign(mbr, 0);
+    PutSector(bytes, 0, mbr.At(0));
+    DiskImage scratch = BlankDisk(2);
+    PutFat16BootSector(scratch, 1, 0, 1);
+    for (int i = 0; i < records; ++i) {
+        uint32_t record = ExtendedStart + 2 * i;
+        scratch.At(0).fill(0);
+        if (withLogicals)
+            SetEntry(scratch, 0, 0, 0, 0x06, 1, 1);
+        if (i + 1 < records)
+            SetEntry(scratch, 0, 1, 0, 0x05, 2 * (i + 1), 2);
+        Sign(scratch, 0);
+        PutSector(bytes, record, scratch.At(0));
+        PutLe(scratch.At(1).data() + 0x1C, record + 1, 4);
+        PutSector(bytes, record + 1, scratch.At(1));
+    }
+    return bytes;
+}
+
+// A disk of 64 MiB as a DOS-era installation leaves it: boot code, a loader in
+// sectors 1 and 2, NTFS, FAT32 and FAT16 primary partitions and an extended
+// partition holding a FAT16 and an NTFS logical partition.
+std::vector<uint8_t> FourPartitionImage(bool withLogicals, bool secondRecord) {
+    DiskImage disk = BlankDisk(131072);
+    std::memcpy(disk.At(0).data(), BootCodeTemplate1, BootCodeSize);
+    SetEntry(disk, 0, 0, 0x80, 0x07, 63, 32067);
+    SetEntry(disk, 0, 1, 0, 0x0C, 32130, 32130);
+    SetEntry(disk, 0, 2, 0, 0x06, 64260, 16065);
+    SetEntry(disk, 0, 3, 0, 0x0F, 80325, 50715);
+    Sign(disk, 0);
+    Fill(disk, 1, 0x5A);
+    Fill(disk, 2, 0xA5);
+    PutNtfsBootSector(disk, 63, 63, 32066);
+    disk.At(63 + 32067 - 1) = disk.At(63);
+    PutFat32BootSector(disk, 32130, 32130, 32130, 6);
+    disk.At(32136) = disk.At(32130);
+    PutFat16BootSector(disk, 64260, 64260, 16065);
+    // Logical FAT16 one track after the first record; the second record at 96390.
+    uint32_t first = 80325, second = 96390;
+    if (withLogicals)
+        SetEntry(disk, first, 0, 0, 0x06, 63, 16002);
+    if (secondRecord)
+        SetEntry(disk, first, 1, 0, 0x05, second - first, 34650);
+    Sign(disk, first);
+    PutFat16BootSector(disk, first + 63, first + 63, 16002);
+    if (withLogicals)
+        SetEntry(disk, second, 0, 0, 0x07, 63, 34587);
+    Sign(disk, second);
+    PutNtfsBootSector(disk, second + 63, second + 63, 34586);
+    disk.At(second + 63 + 34587 - 1) = disk.At(second + 63);
+    return ToBytes(disk);
+}
+
+bool IsFourPartitionLayout(const Layout& layout) {
+    return layout.name == FourPartitions;
+}
+
+std::vector<uint8_t> FullImage(const Layout& layout) {
+    if (IsFourPartitionLayout(layout))
+        return FourPartitionImage(true, true);
+    return ChainImage(layout.records, true);
+}
+
+std::vector<uint8_t> WithoutLogicals(const Layout& layout) {
+    if (IsFourPartitionLayout(layout))
+        return FourPartitionImage(false, true);
+    return ChainImage(layout.records, false);
+}
+
+std::vector<uint8_t> FirstRecordOnly(const Layout& layout) {
+    if (IsFourPartitionLayout(layout))
+        return FourPartitionImage(false, false);
+    return ChainImage(1, false);
+}
+
+// Resident memory from /proc/self/status: field is "VmRSS" or "VmHWM" (the peak
+// since the last ResetPeakRss). 0 when it cannot be read.
+long ResidentKb(const char* field) {
+    FILE* status = std::fopen("/proc/self/status", "r");
+    if (!status)
+        return 0;
+    char line[256];
+    long kb = 0;
+    size_t length = std::strlen(field);
+    while (std::fgets(line, sizeof line, status))
+        if (std::strncmp(line, field, length) == 0 && line[length] == ':')
+            kb = std::atol(line + length + 1);
+    std::fclose(status);
+    return kb;
+}
+
+// Linux resets the peak resident size when "5" is written to clear_refs.
+bool ResetPeakRss() {
+    FILE* refs = std::fopen("/proc/self/clear_refs", "w");
+    if (!refs)
+        return false;
+    bool ok = std::fputs("5", refs) >= 0;
+    return std::fclose(refs) == 0 && ok;
+}
+
+long MaxRssKb() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+FILE* DevNull(const char* mode) {
+    FILE* file = std::fopen("/dev/null", mode);
+    if (!file) {
+        std::perror("/dev/null");
+        std::exit(1);
+    }
+    return file;
+}
+
+void ResetProcessState() {
+    for (DiskInfo& info : DiskInfoTable)
+        info = DiskInfo{};
+    std::memset(MbrPartitionTable, 0, sizeof MbrPartitionTable);
+}
+
+struct RunResult {
+    double seconds;
+    double summarySeconds; // the summary pass alone
+    unsigned reads;
+    size_t heapPeak; // bytes above the heap in use when the run started
+};
+
+// The whole sequence of the program over drive 0.
+RunResult RunWhole(std::vector<uint8_t>& image) {
+    MemoryDrive& drive = MemoryDriveAt(0);
+    drive.bytes.swap(image);
+    drive.present = true;
+    drive.reads = 0;
+    ResetProcessState();
+    size_t base = HeapInUse.load();
+    HeapPeak = base;
+    auto start = std::chrono::steady_clock::now();
+    RunSummaryPass();
+    std::fflush(ReportStream);
+    auto summaryEnd = std::chrono::steady_clock::now();
+    for (int disk = 0; disk < DriveCount; ++disk) {
+        if (!DiskInfoTable[disk].mbrRead)
+            continue;
+        RunDetailPass(disk);
+        ScanReservedSectors(disk);
+    }
+    std::fflush(ReportStream);
+    std::fflush(ConsoleOut);
+    auto end = std::chrono::steady_clock::now();
+    RunResult result{std::chrono::duration<double>(end - start).count(),
+                     std::chrono::duration<double>(summaryEnd - start).count(), drive.reads,
+                     HeapPeak.load() - base};
+    drive.bytes.swap(image);
+    return result;
+}
+
+struct Row {
+    std::string name;
+    int records;
+    int repetitions;
+    double medianMs;
+    double minMs;
+    double summaryMs;
+    unsigned reads;
+    double readsPerRecord;
+    double readsPerLogical;
+    size_t heapPeak;
+    size_t imageKb;
+    long rssPeakKb; // the process's peak resident size while the runs went on
+};
+
+// Reads of the whole run over an image that is built for it and freed afterwards.
+unsigned ReadsOfRun(std::vector<uint8_t> image) {
+    return RunWhole(image).reads;
+}
+
+Row Measure(const Layout& layout) {
+    std::vector<uint8_t> image = FullImage(layout);
+    bool peakReset = ResetPeakRss();
+    std::vector<double> times, summaryTimes;
+    RunResult first = RunWhole(image);
+    times.push_back(first.seconds);
+    summaryTimes.push_back(first.summarySeconds);
+    double total = first.seconds;
+    // Repeats until a second has been spent, at least 3 and at most 50 runs.
+    while ((total < 1.0 || times.size() < 3) && times.size() < 50) {
+        RunResult again = RunWhole(image);
+        times.push_back(again.seconds);
+        summaryTimes.push_back(again.summarySeconds);
+        total += again.seconds;
+    }
+    std::sort(times.begin(), times.end());
+    std::sort(summaryTimes.begin(), summaryTimes.end());
+    Row row;
+    row.name = layout.name;
+    row.records = layout.records;
+    row.repetitions = static_cast<int>(times.size());
+    row.medianMs = times[times.size() / 2] * 1000;
+    row.minMs = times.front() * 1000;
+    row.summaryMs = summaryTimes[summaryTimes.size() / 2] * 1000;
+    row.reads = first.reads;
+    row.heapPeak = first.heapPeak;
+    row.imageKb = image.size() / 1024;
+    row.rssPeakKb = peakReset ? ResidentKb("VmHWM") : MaxRssKb();
+    image = {};
+
+    unsigned linkReads = ReadsOfRun(WithoutLogicals(layout));
+    unsigned firstReads = ReadsOfRun(FirstRecordOnly(layout));
+    row.readsPerRecord =
+        double(linkReads - firstReads) / (Passes * std::max(1, layout.records - 1));
+    row.readsPerLogical = double(first.reads - linkReads) / (Passes * layout.logicals);
+    return row;
+}
+
+std::string WithSeparators(uint64_t n) {
+    std::string digits = std::to_string(n);
+    std::string text;
+    for (size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0)
+            text += ',';
+        text += digits[i];
+    }
+    return text;
+}
+
+void PrintTable(const std::vector<Row>& rows) {
+    std::printf("\n%-16s %8s %5s %10s %10s %10s %9s %7s %8s %9s %10s %10s\n", "disk", "records",
+                "runs", "median ms", "min ms", "summary ms", "reads", "/record", "/logical",
+                "heap KiB", "image KiB", "RSS KiB");
+    for (const Row& r : rows)
+        std::printf("%-16s %8s %5d %10.3f %10.3f %10.3f %9s %7.2f %8.2f %9s %10s %10s\n",
+                    r.name.c_str(), WithSeparators(r.records).c_str(), r.repetitions, r.medianMs,
+                    r.minMs, r.summaryMs, WithSeparators(r.reads).c_str(), r.readsPerRecord,
+                    r.readsPerLogical, WithSeparators((r.heapPeak + 1023) / 1024).c_str(),
+                    WithSeparators(r.imageKb).c_str(), WithSeparators(r.rssPeakKb).c_str());
+    std::printf(
+        "\nmedian ms, min ms: wall time of one whole run (summary pass, detail pass, scan);\n"
+        "  summary ms: the summary pass alone (median).\n"
+        "reads: sector reads of one whole run (MemoryDrive::reads).\n"
+        "/record: reads per extended boot record and pass; /logical: reads per logical\n"
+        "  partition and pass (its boot sector, and the backup of an NTFS one); both from\n"
+        "  twin images without the logical partitions and cut after the first record.\n"
+        "heap KiB: peak of the run's own allocations. image KiB: the in-memory disk.\n"
+        "RSS KiB: peak resident size of the whole process during the runs, image included.\n");
+}
+
+} // namespace
+
+int main() {
+    ReportStream = DevNull("w");
+    ConsoleOut = DevNull("w");
+    ConsoleIn = DevNull("r");
+    const std::vector<Layout> layouts = {
+        {FourPartitions, 2, 2},
+        {"chain 1,000", 1000, 1000},
+        {"chain 10,000", 10000, 10000},
+        {"chain 100,000", 100000, 100000},
+    };
+    std::vector<Row> rows;
+    for (const Layout& layout : layouts) {
+        std::printf("measuring %s ...\n", layout.name.c_str());
+        std::fflush(stdout);
+        rows.push_back(Measure(layout));
+    }
+    PrintTable(rows);
+    bool oneReadEach = true;
+    for (const Row& r : rows)
+        oneReadEach &= r.readsPerRecord == 1.0;
+    if (!oneReadEach) {
+        std::printf("\nFAILED: an extended record costs more or less than one read per pass.\n");
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,210 @@
+// libFuzzer target: the whole run of the tool (summary pass, then the detail pass
+// and the reserved-sector scan of every drive whose MBR was read) over in-memory
+// drives described by the input (fuzz_input.h). Every repair question is answered
+// "y", so the restore writes into the in-memory image. Reports and console lines
+// go to /dev/null: the formats still run, the text is not kept.
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "disk_device.h"
+#include "disk_report.h"
+#include "fuzz_input.h"
+#include "memory_disk.h"
+#include "partition_walk.h"
+#include "reserved_scan.h"
+#include "sector.h"
+
+namespace {
+
+using namespace fuzz_input;
+
+struct Description {
+    uint8_t options = 0;
+    uint64_t sectors = 0; // the size the drive reports
+    const uint8_t* records = nullptr;
+    size_t recordBytes = 0;
+};
+
+Description Describe(const uint8_t* data, size_t size) {
+    Description d;
+    if (size < HeaderSize)
+        return d;
+    d.options = data[0];
+    d.sectors = LoadLe(data + 1, 8);
+    d.records = data + HeaderSize;
+    d.recordBytes = size - HeaderSize;
+    return d;
+}
+
+template <typename Visit> void ForEachRecord(const Description& d, Visit visit) {
+    for (size_t at = 0; at + 4 <= d.recordBytes; at += RecordSize) {
+        size_t length = std::min<size_t>(SectorSize, d.recordBytes - at - 4);
+        visit(LoadLe32(d.records + at), d.records + at + 4, length);
+    }
+}
+
+uint64_t ImageBytes(const Description& d) {
+    uint64_t sectors = d.sectors;
+    if (d.options & EndsAfterLastRecord) {
+        sectors = 0;
+        ForEachRecord(d, [&](uint32_t sector, const uint8_t*, size_t) {
+            sectors = std::max<uint64_t>(sectors, uint64_t{sector} + 1);
+        });
+    }
+    uint64_t bytes = std::min(sectors, MaxImageSectors) * SectorSize;
+    if ((d.options & PartialLastSector) && bytes)
+        bytes -= SectorSize / 2;
+    return bytes;
+}
+
+// Fills bytes (its capacity reused from the last input) with the described image.
+void BuildImage(const Description& d, std::vector<uint8_t>& bytes) {
+    bytes.assign(ImageBytes(d), 0);
+    ForEachRecord(d, [&](uint32_t sector, const uint8_t* contents, size_t length) {
+        uint64_t at = uint64_t{sector} * SectorSize;
+        if (at < bytes.size())
+            std::memcpy(bytes.data() + at, contents, std::min<uint64_t>(length, bytes.size() - at));
+    });
+}
+
+void SetUpDrive(int disk, const Description& d, std::vector<uint8_t>& bytes) {
+    MemoryDrive& drive = MemoryDriveAt(disk);
+    drive.bytes.swap(bytes);
+    drive.present = true;
+    drive.readOnly = d.options & ReadOnly;
+    drive.sizeKnown = !(d.options & SizeQueryFails);
+    drive.reportedSize = d.sectors * SectorSize;
+    if (d.options & SecondOpenFails)
+        drive.opensLeft = 1;
+    else if (d.options & ThirdOpenFails)
+        drive.opensLeft = 2;
+}
+
+// Everything the run keeps from one drive to the next or from one run to the next.
+void ResetProcessState() {
+    ResetMemoryDrives();
+    for (DiskInfo& info : DiskInfoTable)
+        info = DiskInfo{};
+    std::memset(SectorBuffer, 0, sizeof SectorBuffer);
+    std::memset(ReferenceSector, 0, sizeof ReferenceSector);
+    std::memset(MbrPartitionTable, 0, sizeof MbrPartitionTable);
+}
+
+// Where reports and console lines go: /dev/null, or standard output when
+// BOOTSIEVE_FUZZ_SHOW is set (to look at what one input produces).
+FILE* OutputStream() {
+    static FILE* out = std::getenv("BOOTSIEVE_FUZZ_SHOW") ? stdout : std::fopen("/dev/null", "w");
+    if (!out)
+        std::abort();
+    return out;
+}
+
+// Standard input that answers "y\n" to every question, or is at its end.
+ssize_t AnswerYes(void* cookie, char* buffer, size_t size) {
+    auto* position = static_cast<size_t*>(cookie);
+    for (size_t i = 0; i < size; ++i)
+        buffer[i] = (*position)++ % 2 ? '\n' : 'y';
+    return static_cast<ssize_t>(size);
+}
+
+ssize_t AnswerNothing(void*, char*, size_t) {
+    return 0;
+}
+
+FILE* OpenAnswers(bool yes, size_t* position) {
+    cookie_io_functions_t functions{};
+    functions.read = yes ? AnswerYes : AnswerNothing;
+    FILE* in = fopencookie(position, "r", functions);
+    if (!in)
+        std::abort();
+    return in;
+}
+
+void RunWholeSequence() {
+    RunSummaryPass();
+    for (int disk = 0; disk < DriveCount; ++disk) {
+        if (!DiskInfoTable[disk].mbrRead)
+            continue;
+        RunDetailPass(disk);
+        ScanReservedSectors(disk);
+    }
+}
+
+[[noreturn]] void Fail(const char* what, uint64_t sector) {
+    std::fprintf(stderr, "bootsieve_fuzz: %s (sector %llu)\n", what,
+                 static_cast<unsigned long long>(sector));
+    std::abort();
+}
+
+bool IsRestorableBootSector(const std::vector<uint8_t>& before, uint64_t sector) {
+    if (before.size() < SectorSize || before[510] != 0x55 || before[511] != 0xAA)
+        return false;
+    PartitionEntry table[PartitionEntries];
+    LoadPartitionTable(before.data(), table);
+    for (const PartitionEntry& entry : table) {
+        bool keepsBackup = entry.type == 0x07 || entry.type == 0x0B || entry.type == 0x0C;
+        if (keepsBackup && entry.start == sector)
+            return true;
+    }
+    return false;
+}
+
+// The only change a run may make to a drive is the restore of the boot sector of a
+// primary NTFS or FAT32 partition, which then holds a signed copy.
+void CheckOnlyRestoresWritten(const std::vector<uint8_t>& before, const MemoryDrive& drive) {
+    const std::vector<uint8_t>& after = drive.bytes;
+    if (before.size() != after.size())
+        Fail("drive size changed", 0);
+    if (before.empty() || std::memcmp(before.data(), after.data(), before.size()) == 0)
+        return;
+    for (uint64_t at = 0; at < before.size(); at += SectorSize) {
+        uint64_t length = std::min<uint64_t>(SectorSize, before.size() - at);
+        if (std::memcmp(before.data() + at, after.data() + at, length) == 0)
+            continue;
+        uint64_t sector = at / SectorSize;
+        if (drive.readOnly)
+            Fail("read-only drive written", sector);
+        if (!IsRestorableBootSector(before, sector))
+            Fail("sector written that is no primary NTFS or FAT32 boot sector", sector);
+        if (length != SectorSize || after[at + 510] != 0x55 || after[at + 511] != 0xAA)
+            Fail("restored boot sector is not signed", sector);
+    }
+}
+
+// Buffers kept across inputs, so that an image of several MiB is not mapped anew
+// for every input.
+std::vector<uint8_t> Spare[2];
+std::vector<uint8_t> Before[2];
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < HeaderSize)
+        return 0;
+    Description d = Describe(data, size);
+    int drives = d.options & CopyOnDrive1 ? 2 : 1;
+    for (int disk = 0; disk < drives; ++disk)
+        Spare[disk].swap(MemoryDriveAt(disk).bytes);
+    ResetProcessState();
+    for (int disk = 0; disk < drives; ++disk) {
+        BuildImage(d, Spare[disk]);
+        Before[disk] = Spare[disk];
+        SetUpDrive(disk, d, Spare[disk]);
+    }
+
+    size_t answerPosition = 0;
+    ReportStream = OutputStream();
+    ConsoleOut = OutputStream();
+    ConsoleIn = OpenAnswers(!(d.options & NoAnswers), &answerPosition);
+    RunWholeSequence();
+    std::fclose(ConsoleIn);
+    ConsoleIn = stdin;
+
+    for (int disk = 0; disk < drives; ++disk)
+        CheckOnlyRestoresWritten(Before[disk], MemoryDriveAt(disk));
+    return 0;
+}

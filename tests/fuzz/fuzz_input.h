@@ -1,0 +1,34 @@
+// Layout of one fuzz input: a compact description of drive 0, so that sectors far
+// from the start are reachable with a few hundred bytes.
+//
+//   byte 0       option bits (below)
+//   bytes 1..8   disk size in sectors, u64 little-endian: what the size query reports
+//   then records of 516 bytes: sector number (u32 little-endian) and the sector's
+//   512 bytes; a short last record fills the start of its sector. Later records
+//   overwrite earlier ones. Sectors not named are zero.
+//
+// The drive's bytes end at the disk size, or after the last record's sector with
+// EndsAfterLastRecord, and never beyond MaxImageSectors: sectors past the end read
+// short, as on a medium that is smaller than it claims.
+#pragma once
+
+#include <cstdint>
+
+namespace fuzz_input {
+
+constexpr unsigned HeaderSize = 9;
+constexpr unsigned RecordSize = 4 + 512;
+constexpr uint64_t MaxImageSectors = 8192; // 4 MiB
+
+enum Option : uint8_t {
+    SizeQueryFails = 0x01,
+    ReadOnly = 0x02,
+    SecondOpenFails = 0x04, // the detail pass cannot open the drive
+    ThirdOpenFails = 0x08,  // the reserved-sector scan cannot open the drive
+    EndsAfterLastRecord = 0x10,
+    PartialLastSector = 0x20, // the last 256 bytes of the drive are missing
+    NoAnswers = 0x40,         // standard input is at its end: every question answered no
+    CopyOnDrive1 = 0x80,      // drive 1 holds the same image
+};
+
+} // namespace fuzz_input

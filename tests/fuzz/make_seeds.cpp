@@ -1,0 +1,386 @@
+// Writes the fuzz target's seed corpus (inputs in the layout of fuzz_input.h) into
+// the directory given as the first argument: crafted disks that reach every
+// partition type, extended chains and their loops, the backup comparisons, the
+// restore, the reserved-sector scan and the device failures.
+// Further arguments name disk image files that become seeds as well.
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "boot_code.h"
+#include "disk_image.h"
+#include "fuzz_input.h"
+
+namespace {
+
+using namespace fuzz_input;
+
+std::vector<uint8_t> Encode(const DiskImage& disk, uint8_t options) {
+    std::vector<uint8_t> input(HeaderSize);
+    input[0] = options;
+    PutLe(input.data() + 1, disk.sectors, 8);
+    for (const auto& [sector, contents] : disk.data) {
+        if (sector > UINT32_MAX)
+            continue;
+        size_t at = input.size();
+        input.resize(at + RecordSize);
+        PutLe(input.data() + at, sector, 4);
+        std::memcpy(input.data() + at + 4, contents.data(), contents.size());
+    }
+    return input;
+}
+
+bool WriteSeed(const std::string& dir, const std::string& name, const DiskImage& disk,
+               uint8_t options = 0) {
+    std::vector<uint8_t> input = Encode(disk, options);
+    std::string path = dir + "/" + name;
+    FILE* file = std::fopen(path.c_str(), "wb");
+    bool ok = file && std::fwrite(input.data(), 1, input.size(), file) == input.size();
+    ok = file && std::fclose(file) == 0 && ok;
+    if (!ok)
+        std::fprintf(stderr, "bootsieve_fuzz_seeds: cannot write %s\n", path.c_str());
+    return ok;
+}
+
+void PutBootCode(DiskImage& disk, const uint8_t* code) {
+    std::memcpy(disk.At(0).data(), code, BootCodeSize);
+}
+
+void PutNtfsWithBackup(DiskImage& disk, uint32_t start, uint32_t count) {
+    PutNtfsBootSector(disk, start, start, count - 1);
+    disk.At(start + count - 1) = disk.At(start);
+}
+
+void PutFat32WithBackup(DiskImage& disk, uint32_t start, uint32_t count) {
+    PutFat32BootSector(disk, start, start, count, 6);
+    disk.At(start + 6) = disk.At(start);
+}
+
+void Unsign(DiskImage& disk, uint64_t sector) {
+    disk.At(sector)[510] = 0;
+    disk.At(sector)[511] = 0;
+}
+
+struct Logical {
+    uint8_t type;
+    uint32_t count;
+};
+
+// An extended partition at extStart holding the logical partitions in order: each
+// extended boot record lists its logical partition one track (63 sectors) after
+// itself and links to the next record relative to extStart.
+void PutExtendedChain(DiskImage& disk, uint32_t extStart, const std::vector<Logical>& logicals) {
+    uint32_t record = extStart;
+    for (size_t i = 0; i < logicals.size(); ++i) {
+        uint32_t volume = record + 63;
+        uint32_t next = volume + logicals[i].count;
+        SetEntry(disk, record, 0, 0, logicals[i].type, 63, logicals[i].count);
+        if (i + 1 < logicals.size())
+            SetEntry(disk, record, 1, 0, 0x05, next - extStart, logicals[i + 1].count + 63);
+        Sign(disk, record);
+        switch (logicals[i].type) {
+        case 0x07:
+            PutNtfsWithBackup(disk, volume, logicals[i].count);
+            break;
+        case 0x0B:
+        case 0x0C:
+            PutFat32WithBackup(disk, volume, logicals[i].count);
+            break;
+        case 0x01:
+        case 0x06:
+        case 0x0E:
+            PutFat16BootSector(disk, volume, volume, logicals[i].count);
+            break;
+        default:
+            Sign(disk, volume);
+            break;
+        }
+        record = next;
+    }
+}
+
+// NTFS, FAT32, FAT16 and an extended partition with logical FAT16, NTFS, FAT32,
+// Linux and dynamic-disk partitions; boot code of the first kind; every backup equal.
+DiskImage Classic() {
+    DiskImage disk = BlankDisk(8000);
+    PutBootCode(disk, BootCodeTemplate1);
+    SetEntry(disk, 0, 0, 0x80, 0x07, 63, 1500);
+    SetEntry(disk, 0, 1, 0, 0x0C, 1563, 1500);
+    SetEntry(disk, 0, 2, 0, 0x06, 3063, 800);
+    SetEntry(disk, 0, 3, 0, 0x0F, 3863, 4137);
+    Sign(disk, 0);
+    PutNtfsWithBackup(disk, 63, 1500);
+    PutFat32WithBackup(disk, 1563, 1500);
+    PutFat16BootSector(disk, 3063, 3063, 800);
+    PutExtendedChain(disk, 3863, {{0x06, 600}, {0x07, 700}, {0x0B, 800}, {0x83, 300}, {0x42, 200}});
+    return disk;
+}
+
+// Backups that differ at byte 3, are all zero, unsigned, or beyond the disk's end.
+DiskImage BackupsDiffer() {
+    DiskImage disk = BlankDisk(9000);
+    PutBootCode(disk, BootCodeTemplate2);
+    SetEntry(disk, 0, 0, 0x80, 0x07, 63, 2000);
+    SetEntry(disk, 0, 1, 0, 0x0C, 2063, 2000);
+    SetEntry(disk, 0, 2, 0, 0x07, 4063, 1000);
+    SetEntry(disk, 0, 3, 0, 0x07, 5063, 90000);
+    Sign(disk, 0);
+    PutNtfsWithBackup(disk, 63, 2000);
+    disk.At(2062)[3] ^= 0x20;
+    PutFat32BootSector(disk, 2063, 2063, 2000, 6);
+    PutNtfsWithBackup(disk, 4063, 1000);
+    Unsign(disk, 5062);
+    PutNtfsBootSector(disk, 5063, 5063, 89999);
+    return disk;
+}
+
+// FAT32 whose backup field is 0, so the backup is the boot sector itself; a FAT32
+// backup that is signed but differs; an NTFS of one sector.
+DiskImage OddBackupPlaces() {
+    DiskImage disk = BlankDisk(3000);
+    SetEntry(disk, 0, 0, 0, 0x0B, 63, 1000);
+    SetEntry(disk, 0, 1, 0, 0x0C, 1063, 1000);
+    SetEntry(disk, 0, 2, 0, 0x07, 2063, 1);
+    SetEntry(disk, 0, 3, 0, 0x07, 2100, 0);
+    Sign(disk, 0);
+    PutFat32BootSector(disk, 63, 63, 1000, 0);
+    PutFat32WithBackup(disk, 1063, 1000);
+    disk.At(1069)[0x47] = 'X';
+    PutNtfsBootSector(disk, 2063, 2063, 0);
+    PutNtfsBootSector(disk, 2100, 2100, 0);
+    return disk;
+}
+
+// Primary boot sectors without their signature: FAT32 at 63 with its backup at 69,
+// NTFS with its backup at its end, an all-zero FAT32 boot sector with a signed
+// backup, a FAT16 (no backup, no question) and an NTFS whose backup is unsigned.
+DiskImage BrokenBootSectors() {
+    DiskImage disk = BlankDisk(6000);
+    PutBootCode(disk, BootCodeTemplate1);
+    SetEntry(disk, 0, 0, 0x80, 0x0C, 63, 1000);
+    SetEntry(disk, 0, 1, 0, 0x07, 1063, 1000);
+    SetEntry(disk, 0, 2, 0, 0x0B, 2063, 1000);
+    SetEntry(disk, 0, 3, 0, 0x06, 3063, 1000);
+    Sign(disk, 0);
+    PutFat32WithBackup(disk, 63, 1000);
+    Unsign(disk, 63);
+    PutNtfsWithBackup(disk, 1063, 1000);
+    Unsign(disk, 1063);
+    PutFat32BootSector(disk, 2069, 2063, 1000, 6);
+    PutFat16BootSector(disk, 3063, 3063, 1000);
+    Unsign(disk, 3063);
+    return disk;
+}
+
+DiskImage BrokenNtfsUnsignedBackup() {
+    DiskImage disk = BlankDisk(2000);
+    SetEntry(disk, 0, 0, 0, 0x07, 63, 1000);
+    SetEntry(disk, 0, 1, 0, 0x0C, 1063, 900);
+    Sign(disk, 0);
+    PutNtfsWithBackup(disk, 63, 1000);
+    Unsign(disk, 63);
+    Unsign(disk, 1062);
+    Fill(disk, 1069, 0xF6);
+    return disk;
+}
+
+// Extended tables that lead back: a link to its own record, a link to the first
+// record, an MBR extended entry naming the MBR, and a link whose sum wraps past 2^32.
+DiskImage LoopedChains() {
+    DiskImage disk = BlankDisk(4000);
+    SetEntry(disk, 0, 0, 0, 0x05, 100, 1000);
+    SetEntry(disk, 0, 1, 0, 0x0F, 0, 1);
+    SetEntry(disk, 0, 2, 0, 0x05, 2000, 1000);
+    SetEntry(disk, 0, 3, 0, 0x05, 100, 1000);
+    Sign(disk, 0);
+    // First chain: 100 -> 300 -> back to 100, and 300 names itself.
+    SetEntry(disk, 100, 0, 0, 0x06, 63, 100);
+    SetEntry(disk, 100, 1, 0, 0x05, 200, 500);
+    Sign(disk, 100);
+    PutFat16BootSector(disk, 163, 163, 100);
+    SetEntry(disk, 300, 0, 0, 0x05, 0, 500);
+    SetEntry(disk, 300, 1, 0, 0x05, 200, 500);
+    SetEntry(disk, 300, 2, 0, 0x83, 63, 100);
+    Sign(disk, 300);
+    Sign(disk, 363);
+    // Second chain: a link of 2^32 - 2000 wraps to sector 0, the MBR; one of
+    // 2^32 - 1000 wraps to 1000, a record that links back to 2000.
+    SetEntry(disk, 2000, 0, 0, 0x0F, 0xFFFFF830, 10);
+    SetEntry(disk, 2000, 1, 0, 0x0F, 0xFFFFFC18, 10);
+    Sign(disk, 2000);
+    SetEntry(disk, 1000, 0, 0, 0x05, 0, 10);
+    SetEntry(disk, 1000, 1, 0, 0x05, 0xFFFFFC18, 10);
+    Sign(disk, 1000);
+    return disk;
+}
+
+DiskImage LongChain(int records) {
+    DiskImage disk = BlankDisk(MaxImageSectors);
+    SetEntry(disk, 0, 0, 0, 0x0F, 64, MaxImageSectors - 64);
+    Sign(disk, 0);
+    std::vector<Logical> logicals(records, Logical{0x83, 1});
+    PutExtendedChain(disk, 64, logicals);
+    return disk;
+}
+
+DiskImage ZeroMbrWithBootSectorAt63() {
+    DiskImage disk = BlankDisk(1000);
+    PutFat16BootSector(disk, 63, 63, 900);
+    return disk;
+}
+
+DiskImage UnsignedMbr() {
+    DiskImage disk = BlankDisk(1000);
+    PutBootCode(disk, BootCodeTemplate1);
+    SetEntry(disk, 0, 0, 0x80, 0x07, 63, 900);
+    PutNtfsWithBackup(disk, 63, 900);
+    return disk;
+}
+
+// All four entries of type 0, some with starts; sector 63 holds data.
+DiskImage NoPartition() {
+    DiskImage disk = BlankDisk(200);
+    SetEntry(disk, 0, 0, 0x80, 0, 63, 100);
+    SetEntry(disk, 0, 2, 0, 0, 1, 0xFFFFFFFF);
+    Sign(disk, 0);
+    Fill(disk, 63, 0x3C);
+    return disk;
+}
+
+DiskImage ReservedSectorData() {
+    DiskImage disk = BlankDisk(3000);
+    SetEntry(disk, 0, 0, 0x80, 0x07, 63, 2000);
+    Sign(disk, 0);
+    PutNtfsWithBackup(disk, 63, 2000);
+    for (uint64_t sector = 1; sector <= 3; ++sector)
+        Fill(disk, sector, static_cast<uint8_t>(0x40 + sector));
+    Fill(disk, 4, 0xF6);
+    disk.At(5)[511] = 1;
+    Fill(disk, 62, 0xFF);
+    return disk;
+}
+
+// A protective GPT entry on a disk of more than 2 TiB.
+DiskImage ProtectiveGpt() {
+    DiskImage disk = BlankDisk(uint64_t{1} << 33);
+    SetEntry(disk, 0, 0, 0, 0xEE, 1, 0xFFFFFFFF);
+    Sign(disk, 0);
+    Fill(disk, 1, 0x45);
+    return disk;
+}
+
+// Partitions beyond 1 TiB and past the disk's end, dynamic disks, unlisted types.
+DiskImage FarAndUnreadable() {
+    DiskImage disk = BlankDisk(uint64_t{3} << 31);
+    SetEntry(disk, 0, 0, 0, 0x07, 0x90000000, 0x1000000);
+    SetEntry(disk, 0, 1, 0, 0x42, 0xF0000000, 100);
+    SetEntry(disk, 0, 2, 0, 0x42, 63, 100);
+    SetEntry(disk, 0, 3, 0, 0xDE, 200, 100);
+    Sign(disk, 0);
+    Sign(disk, 63);
+    Sign(disk, 200);
+    return disk;
+}
+
+// Boot sectors with unusual fields: E9 jumps, hidden sectors of 2^31, an OEM ID of
+// four letters and four zero bytes, labels of blanks, starting with a zero byte,
+// holding a control byte and a byte over 0x7F.
+DiskImage OddBootSectorFields() {
+    DiskImage disk = BlankDisk(4000);
+    SetEntry(disk, 0, 0, 0, 0x07, 63, 1000);
+    SetEntry(disk, 0, 1, 0, 0x0E, 1063, 1000);
+    SetEntry(disk, 0, 2, 0, 0x0C, 2063, 1000);
+    SetEntry(disk, 0, 3, 0, 0x01, 3063, 900);
+    Sign(disk, 0);
+    PutNtfsWithBackup(disk, 63, 1000);
+    uint8_t* ntfs = disk.At(63).data();
+    ntfs[0] = 0xE9;
+    PutLe(ntfs + 0x1C, 0x80000000, 4);
+    std::memcpy(ntfs + 3, "ABCD\0\0\0\0", 8);
+    PutFat16BootSector(disk, 1063, 1063, 1000);
+    uint8_t* fat16 = disk.At(1063).data();
+    fat16[0] = 0xE9;
+    std::memcpy(fat16 + 0x2B, "           ", 11);
+    PutFat32BootSector(disk, 2063, 0x80000000, 0xFFFFFFFF, 6);
+    uint8_t* fat32 = disk.At(2063).data();
+    fat32[0x47] = 0;
+    fat32[0x4A] = '\n';
+    fat32[0x52] = 0xE4;
+    disk.At(2069) = disk.At(2063);
+    PutFat16BootSector(disk, 3063, 3063, 0);
+    uint8_t* fat12 = disk.At(3063).data();
+    fat12[0x2C] = 0x07;
+    fat12[0x36 + 4] = 0xFF;
+    return disk;
+}
+
+// A disk of 40 sectors: sector 63 and the end of the scan are past its end.
+DiskImage TinyMedium() {
+    DiskImage disk = BlankDisk(40);
+    Fill(disk, 10, 0x11);
+    return disk;
+}
+
+// The last sector, which holds an NTFS backup, is cut short on the medium.
+DiskImage NtfsBackupInLastSector() {
+    DiskImage disk = BlankDisk(1063);
+    SetEntry(disk, 0, 0, 0, 0x07, 63, 1000);
+    Sign(disk, 0);
+    PutNtfsWithBackup(disk, 63, 1000);
+    return disk;
+}
+
+// Turns an image file into a seed; sectors past the fuzz image's limit read short.
+bool ConvertImageFile(const std::string& dir, const std::string& path) {
+    std::vector<uint8_t> bytes = ReadWholeFile(path);
+    if (bytes.empty()) {
+        std::fprintf(stderr, "bootsieve_fuzz_seeds: cannot read %s\n", path.c_str());
+        return false;
+    }
+    uint64_t sectors = bytes.size() / 512;
+    bytes.resize(std::min<size_t>(bytes.size(), MaxImageSectors * 512));
+    DiskImage disk = FromBytes(bytes);
+    disk.sectors = sectors;
+    std::string name = path.substr(path.find_last_of('/') + 1);
+    return WriteSeed(dir, "image-" + name, disk);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: %s DIR [IMAGE...]\n", argv[0]);
+        return 2;
+    }
+    std::string dir = argv[1];
+    bool ok = true;
+    ok &= WriteSeed(dir, "classic", Classic());
+    ok &= WriteSeed(dir, "classic-size-unknown", Classic(), SizeQueryFails);
+    ok &= WriteSeed(dir, "classic-second-open-fails", Classic(), SecondOpenFails);
+    ok &= WriteSeed(dir, "classic-third-open-fails", Classic(), ThirdOpenFails);
+    ok &= WriteSeed(dir, "classic-two-drives", Classic(), CopyOnDrive1 | EndsAfterLastRecord);
+    ok &= WriteSeed(dir, "backups-differ", BackupsDiffer());
+    ok &= WriteSeed(dir, "odd-backup-places", OddBackupPlaces());
+    ok &= WriteSeed(dir, "broken-boot-sectors", BrokenBootSectors());
+    ok &= WriteSeed(dir, "broken-boot-sectors-read-only", BrokenBootSectors(), ReadOnly);
+    ok &= WriteSeed(dir, "broken-boot-sectors-no-answer", BrokenBootSectors(), NoAnswers);
+    ok &= WriteSeed(dir, "broken-boot-sectors-two-drives", BrokenBootSectors(), CopyOnDrive1);
+    ok &= WriteSeed(dir, "broken-ntfs-unsigned-backup", BrokenNtfsUnsignedBackup());
+    ok &= WriteSeed(dir, "looped-chains", LoopedChains());
+    ok &= WriteSeed(dir, "long-chain", LongChain(120));
+    ok &= WriteSeed(dir, "zero-mbr", ZeroMbrWithBootSectorAt63());
+    ok &= WriteSeed(dir, "zero-mbr-tiny", TinyMedium());
+    ok &= WriteSeed(dir, "unsigned-mbr", UnsignedMbr());
+    ok &= WriteSeed(dir, "no-partition", NoPartition());
+    ok &= WriteSeed(dir, "reserved-sector-data", ReservedSectorData());
+    ok &= WriteSeed(dir, "protective-gpt", ProtectiveGpt(), EndsAfterLastRecord);
+    ok &= WriteSeed(dir, "far-and-unreadable", FarAndUnreadable(), EndsAfterLastRecord);
+    ok &= WriteSeed(dir, "odd-boot-sector-fields", OddBootSectorFields());
+    ok &= WriteSeed(dir, "ntfs-backup-cut-short", NtfsBackupInLastSector(), PartialLastSector);
+    for (int i = 2; i < argc; ++i)
+        ok &= ConvertImageFile(dir, argv[i]);
+    return ok ? 0 : 1;
+}
