@@ -70,16 +70,26 @@ int MatchesReference() {
     return 1;
 }
 
+// One line: "%03x: ", sixteen "%02x ", a blank, the sixteen bytes as text.
+static void FormatDumpLine(unsigned offset, const uint8_t* bytes, char line[71]) {
+    static const char hex[] = "0123456789abcdef";
+    std::snprintf(line, 6, "%03x: ", offset);
+    char* at = line + 5;
+    for (int i = 0; i < 16; ++i) {
+        *at++ = hex[bytes[i] >> 4];
+        *at++ = hex[bytes[i] & 15];
+        *at++ = ' ';
+    }
+    *at++ = ' ';
+    for (int i = 0; i < 16; ++i)
+        *at++ = bytes[i] >= 0x20 && bytes[i] <= 0x7E ? static_cast<char>(bytes[i]) : '.';
+    *at = '\0';
+}
+
 void DumpSector() {
-    for (unsigned line = 0; line < SectorSize; line += 16) {
-        const uint8_t* bytes = SectorBuffer + line;
-        char text[17];
-        for (int i = 0; i < 16; ++i)
-            text[i] = bytes[i] >= 0x20 && bytes[i] <= 0x7E ? static_cast<char>(bytes[i]) : '.';
-        text[16] = '\0';
-        Report("%03x: ", line);
-        for (int i = 0; i < 16; ++i)
-            Report("%02x ", bytes[i]);
-        Report(" %s\n", text);
+    char line[71];
+    for (unsigned offset = 0; offset < SectorSize; offset += 16) {
+        FormatDumpLine(offset, SectorBuffer + offset, line);
+        Report("%s\n", line);
     }
 }
