@@ -36,9 +36,10 @@ fuzz-build: deps
 	    -DBOOTSIEVE_TESTS=OFF -DBOOTSIEVE_FUZZ=ON
 	cmake --build build-fuzz -j $(JOBS)
 
+# The fuzzer runs first, so that the test summary closes the output.
 check: build fuzz-build
-	cd build && ctest -j $(JOBS) --output-on-failure
 	$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=60
+	cd build && ctest -j $(JOBS) --output-on-failure
 
 # Runs the fuzzer until stopped (or for FUZZ_SECONDS), on a copy of the seeds.
 # The sample images of tests/images join the seeds when they can be made.
