@@ -96,8 +96,8 @@ const BpbField FatFields[] = {
 void PrintField(const BpbField& field) {
     const uint8_t* at = SectorBuffer + field.offset;
     const char* text = reinterpret_cast<const char*>(at);
-    uint64_t value = field.kind == FieldOemId || field.kind == FieldText ? 0
-                                                                         : LoadLe(at, field.width);
+    uint64_t value =
+        field.kind == FieldOemId || field.kind == FieldText ? 0 : LoadLe(at, field.width);
     Report("%s", field.label);
     switch (field.kind) {
     case FieldOemId: Report("%8.8s", text); break;
@@ -114,8 +114,7 @@ void PrintField(const BpbField& field) {
     Report("\n");
 }
 
-template <std::size_t N>
-void DecodeBpb(int disk, const BpbField (&fields)[N], bool checkJump) {
+template <std::size_t N> void DecodeBpb(int disk, const BpbField (&fields)[N], bool checkJump) {
     Report(">> Disk %d BPB decoded:\n", disk);
     if (checkJump && SectorBuffer[0] != 0xEB)
         Report("### Possible corrupt jump instruction detected! Expected EB xx xx.\n");
@@ -126,11 +125,15 @@ void DecodeBpb(int disk, const BpbField (&fields)[N], bool checkJump) {
 
 } // namespace
 
-void DecodeNtfsBpb(int disk) { DecodeBpb(disk, NtfsFields, true); }
+void DecodeNtfsBpb(int disk) {
+    DecodeBpb(disk, NtfsFields, true);
+}
 
 int DecodeFat32Bpb(int disk) {
     DecodeBpb(disk, Fat32Fields, true);
     return LoadLe16(SectorBuffer + 0x32);
 }
 
-void DecodeFatBpb(int disk) { DecodeBpb(disk, FatFields, false); }
+void DecodeFatBpb(int disk) {
+    DecodeBpb(disk, FatFields, false);
+}

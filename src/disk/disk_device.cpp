@@ -5,11 +5,17 @@
 
 uint8_t SectorBuffer[SectorSize];
 
-int OpenDisk(int disk) { return BackendOpen(disk); }
+int OpenDisk(int disk) {
+    return BackendOpen(disk);
+}
 
-void CloseDisk() { BackendClose(); }
+void CloseDisk() {
+    BackendClose();
+}
 
-void SeekSector(uint32_t sector) { BackendSeek(uint64_t{sector} * SectorSize); }
+void SeekSector(uint32_t sector) {
+    BackendSeek(uint64_t{sector} * SectorSize);
+}
 
 int ReadSector() {
     unsigned done = 0;
@@ -27,7 +33,9 @@ int WriteSector() {
     return BackendWrite(SectorBuffer, SectorSize, &done) && done == SectorSize;
 }
 
-int FlushDisk() { return BackendFlush(); }
+int FlushDisk() {
+    return BackendFlush();
+}
 
 uint64_t QueryDiskSize(uint64_t* size1000, uint64_t* size1024) {
     *size1000 = 0;

@@ -53,13 +53,15 @@ void BackendClose() {
     DriveFd = -1;
 }
 
-void BackendSeek(uint64_t offset) { DrivePosition = offset; }
+void BackendSeek(uint64_t offset) {
+    DrivePosition = offset;
+}
 
 int BackendRead(uint8_t* buffer, unsigned len, unsigned* done) {
     *done = 0;
     while (*done < len) {
-        ssize_t n = pread(DriveFd, buffer + *done, len - *done,
-                          static_cast<off_t>(DrivePosition + *done));
+        ssize_t n =
+            pread(DriveFd, buffer + *done, len - *done, static_cast<off_t>(DrivePosition + *done));
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && *done == 0)
@@ -75,8 +77,8 @@ int BackendRead(uint8_t* buffer, unsigned len, unsigned* done) {
 int BackendWrite(const uint8_t* buffer, unsigned len, unsigned* done) {
     *done = 0;
     while (*done < len) {
-        ssize_t n = pwrite(DriveFd, buffer + *done, len - *done,
-                           static_cast<off_t>(DrivePosition + *done));
+        ssize_t n =
+            pwrite(DriveFd, buffer + *done, len - *done, static_cast<off_t>(DrivePosition + *done));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -87,7 +89,9 @@ int BackendWrite(const uint8_t* buffer, unsigned len, unsigned* done) {
     return *done > 0 || len == 0;
 }
 
-int BackendFlush() { return DriveFd >= 0 && fsync(DriveFd) == 0; }
+int BackendFlush() {
+    return DriveFd >= 0 && fsync(DriveFd) == 0;
+}
 
 int BackendSizeBytes(uint64_t* bytes) {
     struct stat st;

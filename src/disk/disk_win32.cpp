@@ -70,7 +70,9 @@ int BackendWrite(const uint8_t* buffer, unsigned len, unsigned* done) {
     return ok != 0;
 }
 
-int BackendFlush() { return FlushFileBuffers(DriveHandle) != 0; }
+int BackendFlush() {
+    return FlushFileBuffers(DriveHandle) != 0;
+}
 
 int BackendSizeBytes(uint64_t* bytes) {
     // DISK_GEOMETRY_EX: the 24-byte DISK_GEOMETRY, then DiskSize as a signed 64-bit count.

@@ -22,7 +22,9 @@ std::string DriveListEntry(const char* list, char separator, int disk) {
 
 namespace {
 
-bool IsDigit(char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }
+bool IsDigit(char c) {
+    return std::isdigit(static_cast<unsigned char>(c)) != 0;
+}
 
 // Disk families whose index is a run of letters: sda .. sdz, sdaa, ...
 const char* LetterIndexedFamily(const std::string& name) {
@@ -60,8 +62,7 @@ int CompareNatural(const std::string& a, const std::string& b) {
             j = me;
         } else {
             if (a[i] != b[j])
-                return static_cast<unsigned char>(a[i]) < static_cast<unsigned char>(b[j]) ? -1
-                                                                                           : 1;
+                return static_cast<unsigned char>(a[i]) < static_cast<unsigned char>(b[j]) ? -1 : 1;
             ++i;
             ++j;
         }

@@ -13,7 +13,9 @@ uint64_t Position = 0;
 
 } // namespace
 
-MemoryDrive& MemoryDriveAt(int disk) { return Drives[disk]; }
+MemoryDrive& MemoryDriveAt(int disk) {
+    return Drives[disk];
+}
 
 void ResetMemoryDrives() {
     for (MemoryDrive& drive : Drives)
@@ -32,9 +34,13 @@ int BackendOpen(int disk) {
     return 1;
 }
 
-void BackendClose() { OpenDrive = nullptr; }
+void BackendClose() {
+    OpenDrive = nullptr;
+}
 
-void BackendSeek(uint64_t offset) { Position = offset; }
+void BackendSeek(uint64_t offset) {
+    Position = offset;
+}
 
 int BackendRead(uint8_t* buffer, unsigned len, unsigned* done) {
     *done = 0;
@@ -63,7 +69,9 @@ int BackendWrite(const uint8_t* buffer, unsigned len, unsigned* done) {
     return 1;
 }
 
-int BackendFlush() { return OpenDrive != nullptr; }
+int BackendFlush() {
+    return OpenDrive != nullptr;
+}
 
 int BackendSizeBytes(uint64_t* bytes) {
     if (!OpenDrive || !OpenDrive->sizeKnown)

@@ -7,12 +7,12 @@
 
 struct MemoryDrive {
     std::vector<uint8_t> bytes;
-    bool present = false;    // absent drives fail to open
-    bool readOnly = false;   // writes fail
-    bool sizeKnown = true;   // the size query answers
+    bool present = false;      // absent drives fail to open
+    bool readOnly = false;     // writes fail
+    bool sizeKnown = true;     // the size query answers
     uint64_t reportedSize = 0; // size the query answers with; 0 means bytes.size()
-    int opensLeft = -1;      // opens that still succeed; -1 for any number
-    unsigned reads = 0;      // read calls made, for counting
+    int opensLeft = -1;        // opens that still succeed; -1 for any number
+    unsigned reads = 0;        // read calls made, for counting
 };
 
 // Drive n of the in-memory set; drives 0 to 9.

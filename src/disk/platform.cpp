@@ -58,8 +58,8 @@ FILE* CreateTextFile(const char* name, std::string* why) {
     // through a planted link, nor block on a FIFO.
     int fd = open(name, O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
     if (fd < 0) {
-        *why = errno == ELOOP ? "it is a symbolic link, which is not followed"
-                              : std::strerror(errno);
+        *why =
+            errno == ELOOP ? "it is a symbolic link, which is not followed" : std::strerror(errno);
         return nullptr;
     }
     struct stat st;

@@ -57,7 +57,9 @@ int ClassifySector() {
     return SectorData;
 }
 
-int HasBootSignature() { return SectorBuffer[510] == 0x55 && SectorBuffer[511] == 0xAA; }
+int HasBootSignature() {
+    return SectorBuffer[510] == 0x55 && SectorBuffer[511] == 0xAA;
+}
 
 int MatchesReference() {
     for (unsigned i = 0; i < SectorSize; ++i) {

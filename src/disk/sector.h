@@ -21,8 +21,12 @@ void Console(const char* format, ...) BOOTSIEVE_PRINTF(1, 2);
 
 // Little-endian integer of 1 to 8 bytes at bytes.
 uint64_t LoadLe(const uint8_t* bytes, int width);
-inline uint16_t LoadLe16(const uint8_t* p) { return static_cast<uint16_t>(LoadLe(p, 2)); }
-inline uint32_t LoadLe32(const uint8_t* p) { return static_cast<uint32_t>(LoadLe(p, 4)); }
+inline uint16_t LoadLe16(const uint8_t* p) {
+    return static_cast<uint16_t>(LoadLe(p, 2));
+}
+inline uint32_t LoadLe32(const uint8_t* p) {
+    return static_cast<uint32_t>(LoadLe(p, 4));
+}
 
 // MBR and extended boot record: boot code 0..439, table at 446, 55 AA at 510.
 constexpr unsigned BootCodeSize = 440;

@@ -15,9 +15,15 @@ namespace {
 // Extended boot records already opened on this drive in this pass; the MBR counts.
 std::unordered_set<uint32_t> OpenedRecords;
 
-bool IsExtended(uint8_t type) { return type == 0x05 || type == 0x0F; }
-bool IsFat32(uint8_t type) { return type == 0x0B || type == 0x0C; }
-bool IsFat(uint8_t type) { return type == 0x01 || type == 0x06 || type == 0x0E || IsFat32(type); }
+bool IsExtended(uint8_t type) {
+    return type == 0x05 || type == 0x0F;
+}
+bool IsFat32(uint8_t type) {
+    return type == 0x0B || type == 0x0C;
+}
+bool IsFat(uint8_t type) {
+    return type == 0x01 || type == 0x06 || type == 0x0E || IsFat32(type);
+}
 
 void ExamineFatPartition(int disk, int detail, int number, uint8_t type, uint32_t abs) {
     if (!detail)
@@ -43,8 +49,7 @@ void ExamineNtfsPartition(int disk, int detail, int number, uint32_t abs, uint32
 }
 
 // Any partition but an extended one, its first sector in SectorBuffer.
-void ExamineVolume(int disk, int detail, int number, const PartitionEntry& entry,
-                   uint32_t abs) {
+void ExamineVolume(int disk, int detail, int number, const PartitionEntry& entry, uint32_t abs) {
     if (IsFat(entry.type)) {
         ExamineFatPartition(disk, detail, number, entry.type, abs);
     } else if (entry.type == 0x07) {
@@ -138,8 +143,7 @@ void DumpSector63WhenNoPartition(int disk) {
 
 } // namespace
 
-void ExaminePartition(int disk, int detail, int index, const PartitionEntry* entry,
-                      uint32_t base) {
+void ExaminePartition(int disk, int detail, int index, const PartitionEntry* entry, uint32_t base) {
     uint32_t abs = base + entry->start;
     if (IsExtended(entry->type))
         WalkExtendedPartition(disk, detail, index + 1, abs);

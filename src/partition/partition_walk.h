@@ -14,5 +14,4 @@ void WalkPartitions(int disk, int detail);
 
 // Acts on an entry whose first sector, at entry->start + base, is in SectorBuffer
 // and is signed. index is the entry's position 0 to 3 in its table.
-void ExaminePartition(int disk, int detail, int index, const PartitionEntry* entry,
-                      uint32_t base);
+void ExaminePartition(int disk, int detail, int index, const PartitionEntry* entry, uint32_t base);

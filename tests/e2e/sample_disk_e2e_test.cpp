@@ -31,26 +31,16 @@ std::string RightAligned(const std::string& text, size_t width) {
 
 const char* TypeName(unsigned type) {
     switch (type) {
-    case 0x00:
-        return "Empty";
-    case 0x01:
-        return "DOS FAT 12";
-    case 0x05:
-        return "DOS Extended CHS";
-    case 0x06:
-        return "DOS FAT 16 CHS";
-    case 0x07:
-        return "Windows NT NTFS";
-    case 0x0B:
-        return "Win95 OSR2 FAT32";
-    case 0x0C:
-        return "Win95 FAT32, LBA";
-    case 0x0E:
-        return "Win95 FAT16, LBA";
-    case 0x0F:
-        return "MS Extended partition, LBA";
-    default:
-        return "Not listed";
+    case 0x00: return "Empty";
+    case 0x01: return "DOS FAT 12";
+    case 0x05: return "DOS Extended CHS";
+    case 0x06: return "DOS FAT 16 CHS";
+    case 0x07: return "Windows NT NTFS";
+    case 0x0B: return "Win95 OSR2 FAT32";
+    case 0x0C: return "Win95 FAT32, LBA";
+    case 0x0E: return "Win95 FAT16, LBA";
+    case 0x0F: return "MS Extended partition, LBA";
+    default: return "Not listed";
     }
 }
 

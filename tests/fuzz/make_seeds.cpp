@@ -82,21 +82,13 @@ void PutExtendedChain(DiskImage& disk, uint32_t extStart, const std::vector<Logi
             SetEntry(disk, record, 1, 0, 0x05, next - extStart, logicals[i + 1].count + 63);
         Sign(disk, record);
         switch (logicals[i].type) {
-        case 0x07:
-            PutNtfsWithBackup(disk, volume, logicals[i].count);
-            break;
+        case 0x07: PutNtfsWithBackup(disk, volume, logicals[i].count); break;
         case 0x0B:
-        case 0x0C:
-            PutFat32WithBackup(disk, volume, logicals[i].count);
-            break;
+        case 0x0C: PutFat32WithBackup(disk, volume, logicals[i].count); break;
         case 0x01:
         case 0x06:
-        case 0x0E:
-            PutFat16BootSector(disk, volume, volume, logicals[i].count);
-            break;
-        default:
-            Sign(disk, volume);
-            break;
+        case 0x0E: PutFat16BootSector(disk, volume, volume, logicals[i].count); break;
+        default: Sign(disk, volume); break;
         }
         record = next;
     }

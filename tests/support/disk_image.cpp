@@ -30,7 +30,9 @@ void Sign(DiskImage& disk, uint64_t sector) {
     disk.At(sector)[511] = 0xAA;
 }
 
-void Fill(DiskImage& disk, uint64_t sector, uint8_t value) { disk.At(sector).fill(value); }
+void Fill(DiskImage& disk, uint64_t sector, uint8_t value) {
+    disk.At(sector).fill(value);
+}
 
 void PutLe(uint8_t* at, uint64_t value, int width) {
     for (int i = 0; i < width; ++i)

@@ -9,8 +9,8 @@ enum class Program { Native, Windows };
 
 struct ProgramRun {
     int exitCode = -1;
-    std::string console; // standard output, CR LF folded to LF
-    std::string errors;  // standard error
+    std::string console;     // standard output, CR LF folded to LF
+    std::string errors;      // standard error
     bool crlfConsole = true; // every LF of standard output came as CR LF
 };
 
