@@ -3,7 +3,7 @@
 #include "disk_backend.h"
 #include "sector.h"
 
-uint8_t SectorBuffer[SectorSize];
+alignas(SectorSize) uint8_t SectorBuffer[SectorSize];
 
 int OpenDisk(int disk) {
     return BackendOpen(disk);

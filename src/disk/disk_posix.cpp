@@ -23,18 +23,43 @@ std::string DrivePath(int disk) {
     if (const char* list = std::getenv("BOOTSIEVE_DRIVES"))
         return DriveListEntry(list, ':', disk);
 #if defined(__linux__)
-    std::vector<std::string> disks = ListHardwareDisks("/sys/block");
+    // Listed once, so that drive n stays the same disk for the whole run even
+    // when a disk is plugged in or removed between the passes.
+    static const std::vector<std::string> disks = ListHardwareDisks("/sys/block");
     if (disk >= 0 && disk < DriveCount && static_cast<size_t>(disk) < disks.size())
         return "/dev/" + disks[disk];
 #endif
     return "";
 }
 
+// A disk is a block device or an image file (on the BSDs raw disks are character
+// devices). Anything else, a FIFO above all, could block the run and is refused.
+bool IsDiskLike(int fd) {
+    struct stat st;
+    if (fstat(fd, &st) != 0)
+        return false;
+#if defined(__linux__)
+    return S_ISREG(st.st_mode) || S_ISBLK(st.st_mode);
+#else
+    return S_ISREG(st.st_mode) || S_ISBLK(st.st_mode) || S_ISCHR(st.st_mode);
+#endif
+}
+
 // Shared access, no O_EXCL; read-only where the medium or the file allows no more.
+// O_NONBLOCK lets the open itself return: a FIFO does not wait for a writer, and
+// an empty card reader opens, so that its failed read is reported.
 int OpenShared(const std::string& path) {
-    int fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
+    const int flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+    int fd = open(path.c_str(), O_RDWR | flags);
     if (fd < 0 && (errno == EROFS || errno == EACCES || errno == EPERM))
-        fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        fd = open(path.c_str(), O_RDONLY | flags);
+    if (fd < 0)
+        return -1;
+    if (!IsDiskLike(fd)) {
+        close(fd);
+        return -1;
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     return fd;
 }
 
@@ -89,8 +114,15 @@ int BackendWrite(const uint8_t* buffer, unsigned len, unsigned* done) {
     return *done > 0 || len == 0;
 }
 
+// After the flush the cached pages are dropped, so that a read-back comes from
+// the device and not from memory.
 int BackendFlush() {
-    return DriveFd >= 0 && fsync(DriveFd) == 0;
+    if (DriveFd < 0 || fsync(DriveFd) != 0)
+        return 0;
+#if defined(__linux__)
+    posix_fadvise(DriveFd, 0, 0, POSIX_FADV_DONTNEED);
+#endif
+    return 1;
 }
 
 int BackendSizeBytes(uint64_t* bytes) {

@@ -56,7 +56,8 @@ PlatformVersion QueryPlatformVersion() {
 FILE* CreateTextFile(const char* name, std::string* why) {
     // A root tool writing fixed names in the current directory must not be led
     // through a planted link, nor block on a FIFO.
-    int fd = open(name, O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+    int fd = open(name, O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
+                  0644);
     if (fd < 0) {
         *why =
             errno == ELOOP ? "it is a symbolic link, which is not followed" : std::strerror(errno);

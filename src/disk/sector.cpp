@@ -9,7 +9,7 @@ FILE* ReportStream = nullptr;
 FILE* ConsoleOut = stdout;
 FILE* ConsoleIn = stdin;
 
-uint8_t ReferenceSector[512];
+uint8_t ReferenceSector[SectorSize];
 
 void Report(const char* format, ...) {
     va_list args;

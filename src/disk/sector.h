@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "disk_device.h"
+
 #if defined(__MINGW32__)
 #define BOOTSIEVE_PRINTF(f, a) __attribute__((format(gnu_printf, f, a)))
 #else
@@ -44,7 +46,7 @@ struct PartitionEntry {
 void LoadPartitionTable(const uint8_t* sector, PartitionEntry table[PartitionEntries]);
 
 // A saved boot sector, compared with its backup.
-extern uint8_t ReferenceSector[512];
+extern uint8_t ReferenceSector[SectorSize];
 
 enum SectorClass { SectorEmpty = 0, SectorFill = 1, SectorData = -1 };
 

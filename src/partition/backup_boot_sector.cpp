@@ -41,8 +41,10 @@ uint32_t BackupLocationForRepair(const PartitionEntry* entry) {
 }
 
 // Reads the answer's whole line: yes when it starts with "y" or "Y". An empty
-// line, end of input or a closed input answer no.
+// line, end of input or a closed input answer no. The report goes out first:
+// it holds the dump of the broken boot sector, its only copy once overwritten.
 static int AnsweredYes() {
+    std::fflush(ReportStream);
     std::fflush(ConsoleOut);
     int first = std::fgetc(ConsoleIn);
     for (int c = first; c != EOF && c != '\n';)
@@ -76,7 +78,9 @@ static void AskToRestore(uint32_t start) {
 
 void OfferBackupRestore(int number, const PartitionEntry* entry) {
     uint32_t backup = BackupLocationForRepair(entry);
-    if (backup == 0)
+    // A boot sector at sector 0 would be the MBR itself, read as signed a moment
+    // ago: whatever it holds now, it is never overwritten.
+    if (backup == 0 || entry->start == 0)
         return;
     Console("Backup BPB is at sector %u.\n", backup);
     SeekSector(backup);

@@ -3,6 +3,7 @@
 // INT 13h extensions.
 #include "boot_code.h"
 
+#include <array>
 #include <cstring>
 
 #include "disk_device.h"
@@ -53,20 +54,19 @@ const ByteChange Template2Changes[] = {
     {0x1B1, 0x43}, {0x1B2, 0x7D}, {0x1B5, 0x00}, {0x1B6, 0x00}, {0x1B7, 0x01},
 };
 
-struct Template2Image {
-    uint8_t bytes[BootCodeSize];
-    Template2Image() {
-        std::memcpy(bytes, BootCodeTemplate1, BootCodeSize);
-        for (const ByteChange& change : Template2Changes)
-            bytes[change.offset] = change.value;
-    }
-};
+std::array<uint8_t, BootCodeSize> BuildTemplate2() {
+    std::array<uint8_t, BootCodeSize> bytes;
+    std::memcpy(bytes.data(), BootCodeTemplate1, BootCodeSize);
+    for (const ByteChange& change : Template2Changes)
+        bytes[change.offset] = change.value;
+    return bytes;
+}
 
-const Template2Image Template2;
+const std::array<uint8_t, BootCodeSize> Template2 = BuildTemplate2();
 
 } // namespace
 
-const uint8_t* const BootCodeTemplate2 = Template2.bytes;
+const uint8_t* const BootCodeTemplate2 = Template2.data();
 
 int IdentifyBootCode() {
     if (std::memcmp(SectorBuffer, BootCodeTemplate1, BootCodeSize) == 0)

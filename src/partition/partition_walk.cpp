@@ -81,11 +81,19 @@ ExtendedFrame OpenExtendedRecord(int disk, int number, uint32_t sector) {
 }
 
 // A record named a second time would be walked again, or without end in a loop.
-bool SkipOpenedRecord(int number, uint32_t sector) {
+bool ReportIfAlreadyOpened(int number, uint32_t sector) {
     if (!OpenedRecords.count(sector))
         return false;
     Report("\n#%d Extended partition table at sector %u was already examined; not followed.\n",
            number, sector);
+    return true;
+}
+
+// Only empty entries are left in the frame.
+bool FrameFinished(const ExtendedFrame& frame) {
+    for (int k = frame.next; k < PartitionEntries; ++k)
+        if (frame.table[k].type != 0)
+            return false;
     return true;
 }
 
@@ -98,7 +106,7 @@ void WalkExtendedPartition(int disk, int detail, int number, uint32_t extendedSt
     stack.push_back(OpenExtendedRecord(disk, number, extendedStart));
     while (!stack.empty()) {
         ExtendedFrame& frame = stack.back();
-        if (frame.next == PartitionEntries) {
+        if (FrameFinished(frame)) {
             stack.pop_back();
             continue;
         }
@@ -109,15 +117,20 @@ void WalkExtendedPartition(int disk, int detail, int number, uint32_t extendedSt
         bool link = IsExtended(entry.type);
         uint32_t base = link ? extendedStart : frame.sector;
         uint32_t sector = base + entry.start;
-        if (link && SkipOpenedRecord(k + 1, sector))
+        if (link && ReportIfAlreadyOpened(k + 1, sector))
             continue;
         SeekSector(sector);
         if (!ReadSector() || !HasBootSignature())
             continue;
-        if (link)
-            stack.push_back(OpenExtendedRecord(disk, k + 1, sector));
-        else
+        if (!link) {
             ExamineVolume(disk, detail, k + 1, entry, sector);
+            continue;
+        }
+        // A finished frame goes before the descent, so that a plain chain
+        // (logical, link, empty, empty) holds one frame however long it is.
+        if (FrameFinished(frame))
+            stack.pop_back();
+        stack.push_back(OpenExtendedRecord(disk, k + 1, sector));
     }
 }
 
@@ -160,7 +173,7 @@ void WalkPartitions(int disk, int detail) {
         if (entry.type == 0)
             continue;
         ++found;
-        if (IsExtended(entry.type) && SkipOpenedRecord(i + 1, entry.start))
+        if (IsExtended(entry.type) && ReportIfAlreadyOpened(i + 1, entry.start))
             continue;
         SeekSector(entry.start);
         if (!ReadSector()) {

@@ -13,5 +13,6 @@ extern PartitionEntry MbrPartitionTable[PartitionEntries];
 void WalkPartitions(int disk, int detail);
 
 // Acts on an entry whose first sector, at entry->start + base, is in SectorBuffer
-// and is signed. index is the entry's position 0 to 3 in its table.
+// and is signed. index is the entry's position 0 to 3 in its table. Called within
+// WalkPartitions, whose set of opened extended records it consults and extends.
 void ExaminePartition(int disk, int detail, int index, const PartitionEntry* entry, uint32_t base);

@@ -101,6 +101,13 @@ TEST_F(PosixDeviceTest, OpensImagesNamedInTheList) {
 
     UseDrives(dir); // a directory is no disk
     EXPECT_EQ(OpenDisk(0), 0);
+    // Nor is a FIFO, which could block the run waiting for a writer, nor a
+    // character device on Linux.
+    std::string fifo = dir + "/drive.fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0444), 0);
+    UseDrives(fifo + ":/dev/null");
+    EXPECT_EQ(OpenDisk(0), 0) << "FIFO";
+    EXPECT_EQ(OpenDisk(1), 0) << "character device";
     UseDrives("");
     EXPECT_EQ(OpenDisk(0), 0) << "an empty list names no drive at all";
 }

@@ -2,7 +2,15 @@
 // backup, on the user's answer, in whole runs over disks held in memory.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstring>
 #include <ostream>
+#include <unistd.h>
+
+#include "backup_boot_sector.h"
+#include "disk_device.h"
+#include "disk_report.h"
+#include "sector.h"
 
 #include "memory_run.h"
 #include "report_text.h"
@@ -209,6 +217,60 @@ TEST_F(Repair, FailedWriteIsReportedAndClaimsNothing) {
     EXPECT_EQ(WalkOutput(run.detail[0]), Unsigned(1, 63) + HexDump(disk.Get(63)) +
                                              "\n#1 Backup BPB sector at 69\n" +
                                              HexDump(disk.Get(69)));
+}
+
+// When the question waits for its answer, the report file already holds the dump
+// of the broken boot sector: its only copy once the backup is written over it.
+std::string ReportOnDiskAtQuestion;
+
+ssize_t SnapshotReportAndAnswerNo(void*, char* buffer, size_t size) {
+    std::string text;
+    char chunk[4096];
+    ssize_t n;
+    for (off_t at = 0; (n = pread(fileno(ReportStream), chunk, sizeof chunk, at)) > 0; at += n)
+        text.append(chunk, static_cast<size_t>(n));
+    static const char answer[] = "n\n";
+    if (!ReportOnDiskAtQuestion.empty() || size < 2)
+        return 0; // answered once; then end of input
+    ReportOnDiskAtQuestion = text;
+    std::memcpy(buffer, answer, 2);
+    return 2;
+}
+
+TEST_F(Repair, ReportHoldsTheBrokenBootSectorBeforeTheQuestion) {
+    DiskImage disk = BrokenFat32Disk();
+    UseImage(0, disk);
+    ReportOnDiskAtQuestion.clear();
+    std::string report;
+    CaptureConsole([&] {
+        FILE* capturedIn = ConsoleIn;
+        cookie_io_functions_t answerer{SnapshotReportAndAnswerNo, nullptr, nullptr, nullptr};
+        ConsoleIn = fopencookie(nullptr, "r", answerer);
+        report = CaptureReport([] {
+            RunSummaryPass();
+            RunDetailPass(0);
+        });
+        std::fclose(ConsoleIn);
+        ConsoleIn = capturedIn;
+    });
+    const std::string dump = HexDump(disk.Get(63));
+    ASSERT_NE(report.find(dump), std::string::npos);
+    EXPECT_NE(ReportOnDiskAtQuestion.find(dump), std::string::npos);
+    EXPECT_NE(ReportOnDiskAtQuestion.find("\n#1 Backup BPB sector at 69\n"), std::string::npos);
+}
+
+// A boot sector at sector 0 is the MBR: it is never written, whatever the entry says.
+TEST_F(Repair, SectorZeroIsNeverOverwritten) {
+    DiskImage disk = BlankDisk(200);
+    PutNtfsBootSector(disk, 99, 0, 100); // a signed "backup" at the entry's last sector
+    UseImage(0, disk);
+    const PartitionEntry entry{0x80, 0x07, 0, 100};
+    ASSERT_EQ(OpenDisk(0), 1);
+    std::string console =
+        CaptureConsole([&] { CaptureReport([&] { OfferBackupRestore(1, &entry); }); }, "y\n");
+    CloseDisk();
+    EXPECT_EQ(console, "");
+    EXPECT_EQ(MemoryDriveAt(0).bytes, ToBytes(disk));
 }
 
 } // namespace
