@@ -95,3 +95,13 @@ void DumpSector() {
         Report("%s\n", line);
     }
 }
+
+int DumpFallbackSector(int disk) {
+    SeekSector(FallbackSector);
+    int ok = ReadSector();
+    if (ok)
+        DumpSector();
+    else
+        Report("Reading sector 63 (disk %d) failed.\n", disk);
+    return ok;
+}

@@ -55,3 +55,10 @@ int HasBootSignature();
 // 1 when SectorBuffer equals ReferenceSector; else prints the first difference.
 int MatchesReference();
 void DumpSector();
+
+// Where the first partition traditionally starts; dumped when the MBR is empty or
+// lists no partition, since a boot sector may still be found there.
+constexpr uint32_t FallbackSector = 63;
+
+// Reads sector 63 and dumps it, or reports that it could not be read.
+int DumpFallbackSector(int disk);

@@ -64,18 +64,6 @@ static void ReportSignedMbr(int disk, int detail) {
     Report("\n");
 }
 
-// An empty MBR may hide a boot sector at the traditional first partition start.
-static int DumpSector63(int disk) {
-    Report("Sector 63:\n");
-    SeekSector(63);
-    int ok = ReadSector();
-    if (ok)
-        DumpSector();
-    else
-        Report("Reading sector 63 (disk %d) failed.\n", disk);
-    return ok;
-}
-
 int ReportDisk(int disk, int detail) {
     PrintDiskHeader(disk, detail);
     SeekSector(0);
@@ -84,8 +72,10 @@ int ReportDisk(int disk, int detail) {
         Report("Reading MBR sector (disk %d) failed. (maybe empty cardreader)\n", disk);
     } else if (ClassifySector() == SectorEmpty) {
         Report("MBR sector is all zero.\n");
-        if (detail)
-            ok = DumpSector63(disk);
+        if (detail) {
+            Report("Sector 63:\n");
+            ok = DumpFallbackSector(disk);
+        }
     } else {
         if (detail) {
             DumpSector();

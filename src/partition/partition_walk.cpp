@@ -145,15 +145,6 @@ void ReportUnsignedBootSector(int detail, int number, const PartitionEntry& entr
     OfferBackupRestore(number, &entry);
 }
 
-void DumpSector63WhenNoPartition(int disk) {
-    Report("Disk %d, No partition found. Sector 63:\n", disk);
-    SeekSector(63);
-    if (ReadSector())
-        DumpSector();
-    else
-        Report("Reading sector 63 (disk %d) failed.\n", disk);
-}
-
 } // namespace
 
 void ExaminePartition(int disk, int detail, int index, const PartitionEntry* entry, uint32_t base) {
@@ -185,6 +176,8 @@ void WalkPartitions(int disk, int detail) {
         else
             ReportUnsignedBootSector(detail, i + 1, entry);
     }
-    if (found == 0)
-        DumpSector63WhenNoPartition(disk);
+    if (found == 0) {
+        Report("Disk %d, No partition found. Sector 63:\n", disk);
+        DumpFallbackSector(disk);
+    }
 }
