@@ -88,8 +88,7 @@ std::vector<uint8_t> ChainImage(int records, bool withLogicals) {
     uint64_t sectors = ExtendedStart + 2 * uint64_t(records) + 64;
     std::vector<uint8_t> bytes(sectors * 512);
     DiskImage mbr = BlankDisk(1);
-    SetEntry(mbr, 0, 0, 0, 0x0F, ExtendedStart, static_cast<uint32_t>(2 * records));
-    Sign(mbr, 0);
+    PutTable(mbr, 0, {{0, 0x0F, ExtendedStart, static_cast<uint32_t>(2 * records)}});
     PutSector(bytes, 0, mbr.At(0));
     DiskImage scratch = BlankDisk(2);
     PutFat16BootSector(scratch, 1, 0, 1);
@@ -114,17 +113,15 @@ std::vector<uint8_t> ChainImage(int records, bool withLogicals) {
 std::vector<uint8_t> FourPartitionImage(bool withLogicals, bool secondRecord) {
     DiskImage disk = BlankDisk(131072);
     std::memcpy(disk.At(0).data(), BootCodeTemplate1, BootCodeSize);
-    SetEntry(disk, 0, 0, 0x80, 0x07, 63, 32067);
-    SetEntry(disk, 0, 1, 0, 0x0C, 32130, 32130);
-    SetEntry(disk, 0, 2, 0, 0x06, 64260, 16065);
-    SetEntry(disk, 0, 3, 0, 0x0F, 80325, 50715);
-    Sign(disk, 0);
+    PutTable(disk, 0,
+             {{0x80, 0x07, 63, 32067},
+              {0, 0x0C, 32130, 32130},
+              {0, 0x06, 64260, 16065},
+              {0, 0x0F, 80325, 50715}});
     Fill(disk, 1, 0x5A);
     Fill(disk, 2, 0xA5);
-    PutNtfsBootSector(disk, 63, 63, 32066);
-    disk.At(63 + 32067 - 1) = disk.At(63);
-    PutFat32BootSector(disk, 32130, 32130, 32130, 6);
-    disk.At(32136) = disk.At(32130);
+    PutNtfsWithBackup(disk, 63, 32067);
+    PutFat32WithBackup(disk, 32130, 32130);
     PutFat16BootSector(disk, 64260, 64260, 16065);
     // Logical FAT16 one track after the first record; the second record at 96390.
     uint32_t first = 80325, second = 96390;
@@ -137,8 +134,7 @@ std::vector<uint8_t> FourPartitionImage(bool withLogicals, bool secondRecord) {
     if (withLogicals)
         SetEntry(disk, second, 0, 0, 0x07, 63, 34587);
     Sign(disk, second);
-    PutNtfsBootSector(disk, second + 63, second + 63, 34586);
-    disk.At(second + 63 + 34587 - 1) = disk.At(second + 63);
+    PutNtfsWithBackup(disk, second + 63, 34587);
     return ToBytes(disk);
 }
 

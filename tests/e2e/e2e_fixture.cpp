@@ -20,24 +20,12 @@
 
 const std::string ReportHeader = "_______/ Bootsieve version 5.0 \\______ Windows N.N, build N\n";
 
-std::string DumpText(const Sector& sector) {
-    std::string text;
-    char piece[8];
-    for (unsigned line = 0; line < 512; line += 16) {
-        std::snprintf(piece, sizeof piece, "%03x: ", line);
-        text += piece;
-        for (unsigned i = 0; i < 16; ++i) {
-            std::snprintf(piece, sizeof piece, "%02x ", sector[line + i]);
-            text += piece;
-        }
-        text += ' ';
-        for (unsigned i = 0; i < 16; ++i) {
-            uint8_t c = sector[line + i];
-            text += c >= 0x20 && c <= 0x7E ? static_cast<char>(c) : '.';
-        }
-        text += '\n';
-    }
-    return text;
+std::string ExpectedConsole(std::initializer_list<int> opened, std::initializer_list<int> detailed,
+                            const std::string& questions) {
+    std::string console = "_______/ Bootsieve version 5.0 \\______\n" + SummaryPassLines(opened);
+    for (int disk : detailed)
+        console += DetailPassLine(disk);
+    return console + questions + "Bootsieve exit.\n";
 }
 
 // ---- Image files ----
@@ -83,8 +71,8 @@ std::vector<uint8_t> BlockOf(const ImageSnapshot& image, uint64_t block) {
     return it == image.blocks.end() ? std::vector<uint8_t>(BlockSize) : it->second;
 }
 
-std::string FirstDifference(uint64_t block, const std::vector<uint8_t>& actual,
-                            const std::vector<uint8_t>& expected) {
+std::string FirstDifferingByte(uint64_t block, const std::vector<uint8_t>& actual,
+                               const std::vector<uint8_t>& expected) {
     for (uint64_t i = 0; i < BlockSize; ++i) {
         if (actual[i] != expected[i]) {
             uint64_t offset = block * BlockSize + i;
@@ -152,7 +140,7 @@ std::string DifferenceFrom(const ImageSnapshot& expected) {
     std::sort(blocks.begin(), blocks.end());
     for (uint64_t block : blocks) {
         std::string difference =
-            FirstDifference(block, BlockOf(actual, block), BlockOf(expected, block));
+            FirstDifferingByte(block, BlockOf(actual, block), BlockOf(expected, block));
         if (!difference.empty())
             return expected.path + ": " + difference;
     }

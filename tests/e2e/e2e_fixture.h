@@ -12,12 +12,16 @@
 
 #include "disk_image.h"
 #include "program_run.h"
+#include "report_text.h"
 
 // The report header with the platform's numbers as WithoutVersion leaves them.
 extern const std::string ReportHeader;
 
-// The hex dump of a sector as the reports show it: 32 lines of 16 bytes.
-std::string DumpText(const Sector& sector);
+// The console of a whole run: the banner, the summary pass's line for each drive
+// ("Open 1" for those in opened), the detail pass's line for each drive in detailed,
+// what the detail passes asked and answered, and the closing line.
+std::string ExpectedConsole(std::initializer_list<int> opened, std::initializer_list<int> detailed,
+                            const std::string& questions = "");
 
 // ---- Image files ----
 

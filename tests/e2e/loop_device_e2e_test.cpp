@@ -44,8 +44,7 @@ TEST_P(LoopDeviceTest, SizeComesFromTheBlockDevice) {
     // 1 GiB and 5 sectors on the device; the file behind it is 3 sectors longer.
     const uint64_t deviceSectors = (uint64_t{1} << 30) / 512 + 5;
     DiskImage disk = BlankDisk(deviceSectors + 3);
-    SetEntry(disk, 0, 0, 0x80, 0x06, 63, static_cast<uint32_t>(deviceSectors - 63));
-    Sign(disk, 0);
+    PutTable(disk, 0, {{0x80, 0x06, 63, static_cast<uint32_t>(deviceSectors - 63)}});
     PutFat16BootSector(disk, 63, 63, 0);
     disk.At(1)[0] = 0x42;
     std::string image = PutImage("loop-backing.img", disk);
@@ -59,20 +58,15 @@ TEST_P(LoopDeviceTest, SizeComesFromTheBlockDevice) {
 
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(run.Report("Bootsieve.txt"),
-              ReportHeader +
-                  "----------------------- Disk 0 MBR -------------- Size 2097157 = 1 GB (1 GiB)\n"
-                  "#  Activeflag    Offset  _____Size____________   Type\n"
+              ReportHeader + DiskHeader(0, "Size 2097157 = 1 GB (1 GiB)") + ListingHeader +
                   "1  80 = Yes          63    2097094 =   1023 MiB  06 = DOS FAT 16 CHS\n"
                   "2  00 = No            0          0 =      0 MiB  00 = Empty\n"
                   "3  00 = No            0          0 =      0 MiB  00 = Empty\n"
                   "4  00 = No            0          0 =      0 MiB  00 = Empty\n"
                   "Partition size matches disk size.\n\n");
-    EXPECT_NE(
-        run.Report("BPB0list.txt").find(">> #1 Disk 0 FAT Partition Boot sector (sector 63)\n"),
-        std::string::npos);
+    EXPECT_NE(run.Report("BPB0list.txt").find(BootSectorHeading(1, "FAT", 63)), std::string::npos);
     EXPECT_EQ(run.Report("Zero0list.txt"),
-              ReportHeader + "Scan sectors 1 to 62 and check for zero.\nZero check: sector 1 \n" +
-                  DumpText(disk.Get(1)) + "\n");
+              ReportHeader + ScanHeading + ZeroCheck(1, disk.Get(1)) + "\n");
     EXPECT_EQ(DifferenceFrom(before), "") << "the run changed the disk behind the loop device";
 }
 

@@ -9,14 +9,6 @@ namespace {
 const std::string Question = "Backup BPB sector signature is OK.\n\n"
                              "Do you want to replace BPB with backup? ";
 
-std::string Console(const std::string& afterDetailLine) {
-    std::string console = "_______/ Bootsieve version 5.0 \\______\n";
-    for (int disk = 0; disk < 10; ++disk)
-        console +=
-            "A: Process disk " + std::to_string(disk) + ", Open " + (disk ? "0" : "1") + "\n";
-    return console + "B: Process disk 0, Open 1\n" + afterDetailLine + "Bootsieve exit.\n";
-}
-
 struct Answer {
     const char* label;
     Input input;
@@ -45,14 +37,13 @@ TEST_P(RepairTest, BrokenFat32BootSectorIsRestoredOnlyOnYes) {
         return;
     Sector broken = ReadImageSector(samples, 63), backup = ReadImageSector(samples, 69);
     ASSERT_NE(broken, backup);
-    std::string listing = "#  Activeflag    Offset  _____Size____________   Type\n"
+    std::string listing = std::string(ListingHeader) +
                           "1  80 = Yes          63      72261 =     35 MiB  0c = Win95 FAT32, LBA\n"
                           "2  00 = No            0          0 =      0 MiB  00 = Empty\n"
                           "3  00 = No            0          0 =      0 MiB  00 = Empty\n"
                           "4  00 = No            0          0 =      0 MiB  00 = Empty\n"
                           "Partition size matches disk size.\n";
-    std::string header = "----------------------- Disk 0 MBR -------------- Size 72324 = 37 MB "
-                         "(35 MiB)\n";
+    std::string header = DiskHeader(0, "Size 72324 = 37 MB (35 MiB)");
     std::string unsignedLine = "\n#1 BPB sector signature is not 0xaa55. (sector 63)\n";
 
     int n = 0;
@@ -71,14 +62,16 @@ TEST_P(RepairTest, BrokenFat32BootSectorIsRestoredOnlyOnYes) {
         Outcome run = Run(options, expect);
 
         EXPECT_EQ(run.exitCode, 0);
-        EXPECT_EQ(run.console, Console("Backup BPB is at sector 69.\n" + Question +
-                                       (answer.restores ? "Backup BPB copied to BPB.\n" : "")));
+        EXPECT_EQ(run.console,
+                  ExpectedConsole({0}, {0},
+                                  "Backup BPB is at sector 69.\n" + Question +
+                                      (answer.restores ? "Backup BPB copied to BPB.\n" : "")));
         EXPECT_EQ(run.Report("Bootsieve.txt"),
                   ReportHeader + header + listing + unsignedLine + "\n");
         EXPECT_EQ(run.Report("BPB0list.txt"),
-                  ReportHeader + header + DumpText(ReadImageSector(image, 0)) +
-                      "MBRcode compare failed\n" + listing + unsignedLine + DumpText(broken) +
-                      "\n#1 Backup BPB sector at 69\n" + DumpText(backup) + "\n");
+                  ReportHeader + header + HexDump(ReadImageSector(image, 0)) +
+                      "MBRcode compare failed\n" + listing + unsignedLine + HexDump(broken) +
+                      "\n#1 Backup BPB sector at 69\n" + HexDump(backup) + "\n");
         EXPECT_EQ(ReadImageSector(image, 63) == backup, answer.restores);
     }
 }
@@ -100,9 +93,10 @@ TEST_P(RepairTest, ReadOnlyImageReportsTheFailedWrite) {
     Outcome run = Run(Answered({image}, "y\n"), NotComparedWithNative());
 
     EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(run.console, Console("Backup BPB is at sector 69.\n" + Question +
-                                   "Writing backup BPB to sector 63 failed.\n"));
-    EXPECT_NE(run.Report("BPB0list.txt").find(DumpText(ReadImageSector(samples, 63))),
+    EXPECT_EQ(run.console, ExpectedConsole({0}, {0},
+                                           "Backup BPB is at sector 69.\n" + Question +
+                                               "Writing backup BPB to sector 63 failed.\n"));
+    EXPECT_NE(run.Report("BPB0list.txt").find(HexDump(ReadImageSector(samples, 63))),
               std::string::npos)
         << "the broken boot sector stays on record in the detail report";
 }
@@ -112,34 +106,28 @@ TEST_P(RepairTest, ReadOnlyImageReportsTheFailedWrite) {
 // boot sector only; FAT16 keeps no backup, so there is no third question.
 TEST_P(RepairTest, TwoQuestionsOnOneDiskTakeOneLineEach) {
     DiskImage disk = BlankDisk(3563);
-    SetEntry(disk, 0, 0, 0x80, 0x0C, 63, 2000);
-    SetEntry(disk, 0, 1, 0x00, 0x07, 2063, 1000);
-    SetEntry(disk, 0, 2, 0x00, 0x06, 3063, 500);
-    Sign(disk, 0);
-    PutFat32BootSector(disk, 63, 63, 2000, 6);
-    disk.At(69) = disk.Get(63);
-    PutNtfsBootSector(disk, 2063, 2063, 999);
-    disk.At(3062) = disk.Get(2063);
+    PutTable(disk, 0, {{0x80, 0x0C, 63, 2000}, {0x00, 0x07, 2063, 1000}, {0x00, 0x06, 3063, 500}});
+    PutFat32WithBackup(disk, 63, 2000);
+    PutNtfsWithBackup(disk, 2063, 1000);
     PutFat16BootSector(disk, 3063, 3063, 500);
     for (uint64_t sector : {63, 2063, 3063})
-        disk.At(sector)[510] = disk.At(sector)[511] = 0;
+        Unsign(disk, sector);
     std::string image = PutImage("three.img", disk);
     Expect expect;
     expect.changes.push_back({image, 2063, disk.Get(3062)});
     Outcome run = Run(Answered({image}, "n\ny\n"), expect);
 
     EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(run.console, Console("Backup BPB is at sector 69.\n" + Question +
-                                   "Backup BPB is at sector 3062.\n" + Question +
-                                   "Backup BPB copied to BPB.\n"));
+    EXPECT_EQ(run.console, ExpectedConsole({0}, {0},
+                                           "Backup BPB is at sector 69.\n" + Question +
+                                               "Backup BPB is at sector 3062.\n" + Question +
+                                               "Backup BPB copied to BPB.\n"));
     std::string detail = run.Report("BPB0list.txt");
-    std::string walk =
-        "\n#1 BPB sector signature is not 0xaa55. (sector 63)\n" + DumpText(disk.Get(63)) +
-        "\n#1 Backup BPB sector at 69\n" + DumpText(disk.Get(69)) +
-        "\n#2 BPB sector signature is not 0xaa55. (sector 2063)\n" + DumpText(disk.Get(2063)) +
-        "\n#2 Backup BPB sector at 3062\n" + DumpText(disk.Get(3062)) +
-        "\n#3 BPB sector signature is not 0xaa55. (sector 3063)\n" + DumpText(disk.Get(3063)) +
-        "\n";
+    std::string walk = UnsignedBootSector(1, 63) + HexDump(disk.Get(63)) +
+                       "\n#1 Backup BPB sector at 69\n" + HexDump(disk.Get(69)) +
+                       UnsignedBootSector(2, 2063) + HexDump(disk.Get(2063)) +
+                       "\n#2 Backup BPB sector at 3062\n" + HexDump(disk.Get(3062)) +
+                       UnsignedBootSector(3, 3063) + HexDump(disk.Get(3063)) + "\n";
     ASSERT_GE(detail.size(), walk.size());
     EXPECT_EQ(detail.substr(detail.size() - walk.size()), walk);
 }

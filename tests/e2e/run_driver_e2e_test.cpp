@@ -10,32 +10,23 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string Banner = "_______/ Bootsieve version 5.0 \\______\n";
-
-// The console of a run: which drives opened in each pass.
-std::string ExpectedConsole(const std::set<int>& opened, const std::set<int>& detailed) {
-    std::string console = Banner;
-    for (int disk = 0; disk < 10; ++disk)
-        console += "A: Process disk " + std::to_string(disk) + ", Open " +
-                   (opened.count(disk) ? "1" : "0") + "\n";
-    for (int disk : detailed)
-        console += "B: Process disk " + std::to_string(disk) + ", Open 1\n";
-    return console + "Bootsieve exit.\n";
-}
-
-std::string DiskLine(int disk, const std::string& size) {
-    return "----------------------- Disk " + std::to_string(disk) + " MBR " + size + "\n";
-}
-
-const std::string OneMiB = "-------------- Size 2048 = 1 MB (1 MiB)";
-const std::string NoSize = "---------------------------- ";
-const std::string EmptyScan = "Scan sectors 1 to 62 and check for zero.\n\n";
+const std::string OneMiB = "Size 2048 = 1 MB (1 MiB)";
+const std::string EmptyScan = ScanHeading + "\n";
 
 // An MBR that was wiped, with a FAT16 boot sector left at the old first partition.
 DiskImage WipedMbrDisk() {
     DiskImage disk = BlankDisk(2048);
     PutFat16BootSector(disk, 63, 63, 1985);
     return disk;
+}
+
+// The summary lines and the detail report of WipedMbrDisk as drive disk.
+std::string WipedSummary(int disk) {
+    return DiskHeader(disk, OneMiB) + "MBR sector is all zero.\n";
+}
+
+std::string WipedDetail(int disk) {
+    return ReportHeader + WipedSummary(disk) + "Sector 63:\n" + HexDump(WipedMbrDisk().Get(63));
 }
 
 // Boot code and a table, but 55 AA written the wrong way round.
@@ -71,17 +62,13 @@ TEST_P(RunDriverTest, NoDriveAtAllLeavesOnlyTheSummaryHeader) {
 }
 
 TEST_P(RunDriverTest, AllZeroMbrShowsSector63InTheDetailReport) {
-    DiskImage disk = WipedMbrDisk();
-    Outcome run = Run(Drives({PutImage("wiped.img", disk)}));
+    Outcome run = Run(Drives({PutImage("wiped.img", WipedMbrDisk())}));
 
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(run.errors, "");
     EXPECT_EQ(run.console, ExpectedConsole({0}, {0}));
-    EXPECT_EQ(run.Report("Bootsieve.txt"),
-              ReportHeader + DiskLine(0, OneMiB) + "MBR sector is all zero.\n");
-    EXPECT_EQ(run.Report("BPB0list.txt"), ReportHeader + DiskLine(0, OneMiB) +
-                                              "MBR sector is all zero.\nSector 63:\n" +
-                                              DumpText(disk.Get(63)));
+    EXPECT_EQ(run.Report("Bootsieve.txt"), ReportHeader + WipedSummary(0));
+    EXPECT_EQ(run.Report("BPB0list.txt"), WipedDetail(0));
     EXPECT_EQ(run.Report("Zero0list.txt"), ReportHeader + EmptyScan);
 }
 
@@ -92,10 +79,10 @@ TEST_P(RunDriverTest, UnsignedMbrPrintsByte511ThenByte510AndIsDumpedTwice) {
     std::string verdict = "MBR sector signature is not 0xaa55. (55aa)\n";
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(run.console, ExpectedConsole({0}, {0}));
-    EXPECT_EQ(run.Report("Bootsieve.txt"), ReportHeader + DiskLine(0, OneMiB) + verdict);
-    EXPECT_EQ(run.Report("BPB0list.txt"), ReportHeader + DiskLine(0, OneMiB) +
-                                              DumpText(disk.Get(0)) + "MBRcode compare failed\n" +
-                                              verdict + DumpText(disk.Get(0)));
+    EXPECT_EQ(run.Report("Bootsieve.txt"), ReportHeader + DiskHeader(0, OneMiB) + verdict);
+    EXPECT_EQ(run.Report("BPB0list.txt"), ReportHeader + DiskHeader(0, OneMiB) +
+                                              HexDump(disk.Get(0)) + "MBRcode compare failed\n" +
+                                              verdict + HexDump(disk.Get(0)));
     EXPECT_EQ(run.Report("Zero0list.txt"), ReportHeader + EmptyScan);
 }
 
@@ -107,47 +94,40 @@ TEST_P(RunDriverTest, EmptyAndShortFilesFailTheMbrReadAndGetNoDetailReport) {
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(run.console, ExpectedConsole({0, 1}, {}));
     EXPECT_EQ(run.Report("Bootsieve.txt"),
-              ReportHeader + DiskLine(0, NoSize) + "Reading failed. 0 \n" +
-                  "Reading MBR sector (disk 0) failed. (maybe empty cardreader)\n" +
-                  DiskLine(1, NoSize) + "Reading failed. 100 \n" +
+              ReportHeader + DiskHeader(0) + "Reading failed. 0 \n" +
+                  "Reading MBR sector (disk 0) failed. (maybe empty cardreader)\n" + DiskHeader(1) +
+                  "Reading failed. 100 \n" +
                   "Reading MBR sector (disk 1) failed. (maybe empty cardreader)\n");
     EXPECT_EQ(FilesIn(dir_), (std::set<std::string>{"Bootsieve.txt", "empty.img", "short.img"}));
 }
 
 TEST_P(RunDriverTest, GapsInTheDriveListAreDrivesThatDoNotOpen) {
-    DiskImage wiped = WipedMbrDisk(), reversed = ReversedSignatureDisk();
-    std::string a = PutImage("a.img", wiped), b = PutImage("b.img", reversed);
+    std::string a = PutImage("a.img", WipedMbrDisk());
+    std::string b = PutImage("b.img", ReversedSignatureDisk());
     Outcome run = Run(Drives({a, "", b, Path("missing.img"), a}));
 
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(run.console, ExpectedConsole({0, 2, 4}, {0, 2, 4}));
-    EXPECT_EQ(run.Report("Bootsieve.txt"), ReportHeader + DiskLine(0, OneMiB) +
-                                               "MBR sector is all zero.\n" + DiskLine(2, OneMiB) +
+    EXPECT_EQ(run.Report("Bootsieve.txt"), ReportHeader + WipedSummary(0) + DiskHeader(2, OneMiB) +
                                                "MBR sector signature is not 0xaa55. (55aa)\n" +
-                                               DiskLine(4, OneMiB) + "MBR sector is all zero.\n");
+                                               WipedSummary(4));
     for (const char* name : {"BPB0list.txt", "Zero0list.txt", "BPB2list.txt", "Zero2list.txt",
                              "BPB4list.txt", "Zero4list.txt"})
         EXPECT_TRUE(run.Has(name)) << name;
     for (const char* name : {"BPB1list.txt", "Zero1list.txt", "BPB3list.txt", "Zero3list.txt"})
         EXPECT_FALSE(run.Has(name)) << name;
-    EXPECT_EQ(run.Report("BPB4list.txt"), ReportHeader + DiskLine(4, OneMiB) +
-                                              "MBR sector is all zero.\nSector 63:\n" +
-                                              DumpText(wiped.Get(63)));
+    EXPECT_EQ(run.Report("BPB4list.txt"), WipedDetail(4));
 }
 
 TEST_P(RunDriverTest, ReportsThatAlreadyExistAreOverwritten) {
-    DiskImage disk = WipedMbrDisk();
     std::string junk(100000, 'J');
     for (const char* name : {"Bootsieve.txt", "BPB0list.txt", "Zero0list.txt"})
         WriteTextFile(Path(name), junk);
-    Outcome run = Run(Drives({PutImage("wiped.img", disk)}));
+    Outcome run = Run(Drives({PutImage("wiped.img", WipedMbrDisk())}));
 
     EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(run.Report("Bootsieve.txt"),
-              ReportHeader + DiskLine(0, OneMiB) + "MBR sector is all zero.\n");
-    EXPECT_EQ(run.Report("BPB0list.txt"), ReportHeader + DiskLine(0, OneMiB) +
-                                              "MBR sector is all zero.\nSector 63:\n" +
-                                              DumpText(disk.Get(63)));
+    EXPECT_EQ(run.Report("Bootsieve.txt"), ReportHeader + WipedSummary(0));
+    EXPECT_EQ(run.Report("BPB0list.txt"), WipedDetail(0));
     EXPECT_EQ(run.Report("Zero0list.txt"), ReportHeader + EmptyScan);
 }
 
@@ -155,16 +135,15 @@ TEST_P(RunDriverTest, ReportsThatAlreadyExistAreOverwritten) {
 TEST_P(RunDriverTest, SparseDiskOver2TiBShowsItsFullSectorCount) {
     const uint64_t sectors = (uint64_t{3} << 40) / 512;
     DiskImage disk = BlankDisk(sectors);
-    SetEntry(disk, 0, 0, 0x00, 0xEE, 1, 0xFFFFFFFF);
-    Sign(disk, 0);
+    PutTable(disk, 0, {{0x00, 0xEE, 1, 0xFFFFFFFF}});
     const char gptHeader[] = "EFI PART\x00\x00\x01\x00\x5c\x00\x00\x00";
     std::copy(gptHeader, gptHeader + sizeof gptHeader - 1, disk.At(1).begin());
     std::copy(gptHeader, gptHeader + sizeof gptHeader - 1, disk.At(sectors - 1).begin());
     std::string image = PutImage("gpt3t.img", disk);
     Outcome run = Run(Drives({image}));
 
-    std::string header = DiskLine(0, "-------------- Size 6442450944 = 3298 GB (3072 GiB)");
-    std::string listing = "#  Activeflag    Offset  _____Size____________   Type\n"
+    std::string header = DiskHeader(0, "Size 6442450944 = 3298 GB (3072 GiB)");
+    std::string listing = std::string(ListingHeader) +
                           "1  00 = No            1 4294967295 = 2097151 MiB  ee = Not listed\n"
                           "2  00 = No            0          0 =      0 MiB  00 = Empty\n"
                           "3  00 = No            0          0 =      0 MiB  00 = Empty\n"
@@ -173,12 +152,11 @@ TEST_P(RunDriverTest, SparseDiskOver2TiBShowsItsFullSectorCount) {
     std::string unsigned1 = "\n#1 BPB sector signature is not 0xaa55. (sector 1)\n";
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(run.Report("Bootsieve.txt"), ReportHeader + header + listing + unsigned1 + "\n");
-    EXPECT_EQ(run.Report("BPB0list.txt"), ReportHeader + header + DumpText(disk.Get(0)) +
+    EXPECT_EQ(run.Report("BPB0list.txt"), ReportHeader + header + HexDump(disk.Get(0)) +
                                               "MBRcode compare failed\n" + listing + unsigned1 +
-                                              DumpText(disk.Get(1)) + "\n");
+                                              HexDump(disk.Get(1)) + "\n");
     EXPECT_EQ(run.Report("Zero0list.txt"),
-              ReportHeader + "Scan sectors 1 to 62 and check for zero.\nZero check: sector 1 \n" +
-                  DumpText(disk.Get(1)) + "\n");
+              ReportHeader + ScanHeading + ZeroCheck(1, disk.Get(1)) + "\n");
     struct stat st;
     ASSERT_EQ(stat(image.c_str(), &st), 0);
     EXPECT_LT(st.st_blocks * 512, 1 << 20) << "the image must stay sparse";
@@ -211,8 +189,7 @@ TEST_P(RunDriverTest, DetailReportThatIsASymbolicLinkIsSkippedAndTheRunGoesOn) {
     WriteTextFile(Path("elsewhere/precious.txt"), "precious\n");
     fs::create_symlink(Path("elsewhere/precious.txt"), Path("BPB0list.txt"));
     fs::create_symlink(Path("elsewhere/planted.txt"), Path("BPB1list.txt"));
-    DiskImage disk = WipedMbrDisk();
-    std::string image = PutImage("wiped.img", disk);
+    std::string image = PutImage("wiped.img", WipedMbrDisk());
     Outcome run = Run(Drives({image, image}));
 
     EXPECT_EQ(run.exitCode, 1);
@@ -221,9 +198,7 @@ TEST_P(RunDriverTest, DetailReportThatIsASymbolicLinkIsSkippedAndTheRunGoesOn) {
     EXPECT_EQ(ReadTextFile(Path("elsewhere/precious.txt")), "precious\n");
     EXPECT_FALSE(fs::exists(Path("elsewhere/planted.txt")));
     EXPECT_EQ(run.console, ExpectedConsole({0, 1}, {}));
-    EXPECT_EQ(run.Report("Bootsieve.txt"), ReportHeader + DiskLine(0, OneMiB) +
-                                               "MBR sector is all zero.\n" + DiskLine(1, OneMiB) +
-                                               "MBR sector is all zero.\n");
+    EXPECT_EQ(run.Report("Bootsieve.txt"), ReportHeader + WipedSummary(0) + WipedSummary(1));
     EXPECT_EQ(run.Report("Zero0list.txt"), ReportHeader + EmptyScan);
     EXPECT_EQ(run.Report("Zero1list.txt"), ReportHeader + EmptyScan);
 }

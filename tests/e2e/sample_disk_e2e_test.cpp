@@ -57,31 +57,21 @@ TableEntry EntryOf(const Sector& table, int index) {
 
 // The four lines of a table with its heading line, as the reports list it.
 std::string Listing(const Sector& table) {
-    std::string text = "#  Activeflag    Offset  _____Size____________   Type\n";
+    std::string text = ListingHeader;
     for (int i = 0; i < 4; ++i) {
         TableEntry e = EntryOf(table, i);
-        char line[160];
-        std::snprintf(line, sizeof line, "%d  %02x = %s  %10u %10u = %6u MiB  %02x = %s\n", i + 1,
-                      e.status, e.status == 0x80 ? "Yes" : "No ", e.start, e.count, e.count >> 11,
-                      e.type, TypeName(e.type));
-        text += line;
+        text += ListingLine(i + 1, e.status, e.start, e.count, e.type, TypeName(e.type));
     }
     return text;
 }
 
-std::string ExtendedHeading(int number) {
-    return "\n#" + std::to_string(number) +
-           " ....................................................>> Disk 0 Extended partition "
-           "table\n";
-}
-
 std::string SizeHeader(uint64_t bytes) {
-    std::string line =
-        "----------------------- Disk 0 MBR -------------- Size " + Decimal(bytes / 512) + " = ";
+    std::string size = "Size " + Decimal(bytes / 512) + " = ";
     if (bytes / 1000 > 1000000)
-        return line + Decimal(bytes / 1000 / 1000 / 1000) + " GB (" + Decimal(bytes / 1024 >> 20) +
-               " GiB)\n";
-    return line + Decimal(bytes / 1000 / 1000) + " MB (" + Decimal(bytes / 1024 >> 10) + " MiB)\n";
+        return DiskHeader(0, size + Decimal(bytes / 1000 / 1000 / 1000) + " GB (" +
+                                 Decimal(bytes / 1024 >> 20) + " GiB)");
+    return DiskHeader(0, size + Decimal(bytes / 1000 / 1000) + " MB (" +
+                             Decimal(bytes / 1024 >> 10) + " MiB)");
 }
 
 // ---- The decoded boot sectors, field by field from the sector's bytes ----
@@ -165,20 +155,6 @@ std::string FatDecoded(const Sector& s) {
            Line("36 File System Type                      : ", Text(s, 0x36, 8)) + "\n";
 }
 
-std::string BootSectorHeading(int number, const char* kind, uint64_t sector) {
-    return ">> #" + std::to_string(number) + " Disk 0 " + kind + " Partition Boot sector (sector " +
-           Decimal(sector) + ")\n";
-}
-
-std::string BackupOk(uint64_t sector) {
-    return ">> Disk 0 Backup Boot sector (sector " + Decimal(sector) + ")      Backup BPB is OK\n";
-}
-
-std::string Unlisted(int number, unsigned type, uint64_t sector) {
-    return "\n#" + std::to_string(number) + " >> Disk 0 Unlisted partition type " +
-           std::to_string(type) + ". Examine sector " + Decimal(sector) + "\n";
-}
-
 // ---- The classic disk ----
 
 // What the test reads from the image: the extended boot records of the chain,
@@ -237,32 +213,30 @@ class SampleDiskTest : public ProgramTest {
 
 std::string ExpectedClassicSummary(const ClassicLayout& c) {
     std::string text = ReportHeader + SizeHeader(c.bytes) + Listing(c.mbr) +
-                       "Partition size matches disk size.\n" + ExtendedHeading(3);
+                       "Partition size matches disk size.\n" + ExtendedHeading(3, 0);
     for (size_t i = 0; i < c.records.size(); ++i)
-        text += (i ? ExtendedHeading(2) : "") + Listing(ReadImageSector(c.image, c.records[i]));
-    return text + Unlisted(1, 0x83, c.logicals.back()) + "\n";
+        text += (i ? ExtendedHeading(2, 0) : "") + Listing(ReadImageSector(c.image, c.records[i]));
+    return text + Unlisted(1, c.logicals.back()) + "\n";
 }
 
 std::string ExpectedClassicDetail(const ClassicLayout& c, const SfdiskPartition& ntfs,
                                   const SfdiskPartition& fat32) {
     auto sector = [&](uint64_t n) { return ReadImageSector(c.image, n); };
     Sector ntfsBoot = sector(ntfs.start), fat32Boot = sector(fat32.start);
-    std::string text = ReportHeader + SizeHeader(c.bytes) + DumpText(c.mbr) +
+    std::string text = ReportHeader + SizeHeader(c.bytes) + HexDump(c.mbr) +
                        "MBRcode compare failed\n" + Listing(c.mbr) +
                        "Partition size matches disk size.\n" +
-                       BootSectorHeading(1, "NTFS", ntfs.start) + DumpText(ntfsBoot) +
+                       BootSectorHeading(1, "NTFS", ntfs.start) + HexDump(ntfsBoot) +
                        NtfsDecoded(ntfsBoot) + BackupOk(ntfs.start + ntfs.size - 1) +
-                       BootSectorHeading(2, "FAT", fat32.start) + DumpText(fat32Boot) +
+                       BootSectorHeading(2, "FAT", fat32.start) + HexDump(fat32Boot) +
                        Fat32Decoded(fat32Boot) + BackupOk(fat32.start + Le(fat32Boot, 0x32, 2));
     const uint64_t fat16 = c.logicals[0], fat12 = c.logicals[1], linux = c.logicals[2];
-    text += ExtendedHeading(3) + Listing(sector(c.records[0])) +
-            BootSectorHeading(1, "FAT", fat16) + DumpText(sector(fat16)) +
-            FatDecoded(sector(fat16));
-    text += ExtendedHeading(2) + Listing(sector(c.records[1])) +
-            BootSectorHeading(1, "FAT", fat12) + DumpText(sector(fat12)) +
-            FatDecoded(sector(fat12));
-    text += ExtendedHeading(2) + Listing(sector(c.records[2])) + Unlisted(1, 0x83, linux) +
-            DumpText(sector(linux));
+    text += ExtendedHeading(3, 0) + Listing(sector(c.records[0])) +
+            BootSectorHeading(1, "FAT", fat16) + HexDump(sector(fat16)) + FatDecoded(sector(fat16));
+    text += ExtendedHeading(2, 0) + Listing(sector(c.records[1])) +
+            BootSectorHeading(1, "FAT", fat12) + HexDump(sector(fat12)) + FatDecoded(sector(fat12));
+    text += ExtendedHeading(2, 0) + Listing(sector(c.records[2])) + Unlisted(1, linux) +
+            HexDump(sector(linux));
     return text + "\n";
 }
 
@@ -290,11 +264,10 @@ TEST_P(SampleDiskTest, ClassicDiskIsListedAndWalkedThroughItsExtendedChain) {
                               Decimal(Partition(type).start) + ")\n"),
                   std::string::npos)
             << "logical partition of type " << type;
-    EXPECT_NE(detail.find(Unlisted(1, 0x83, Partition(0x83).start)), std::string::npos);
+    EXPECT_NE(detail.find(Unlisted(1, Partition(0x83).start)), std::string::npos);
     EXPECT_EQ(run.Report("Zero0list.txt"),
-              ReportHeader + "Scan sectors 1 to 62 and check for zero.\n" +
-                  "Zero check: sector 1 \n" + DumpText(ReadImageSector(classic.image, 1)) +
-                  "Zero check: sector 2 \n" + DumpText(ReadImageSector(classic.image, 2)) + "\n");
+              ReportHeader + ScanHeading + ZeroCheck(1, ReadImageSector(classic.image, 1)) +
+                  ZeroCheck(2, ReadImageSector(classic.image, 2)) + "\n");
 }
 
 bool Contains(const std::string& text, const std::string& line) {
@@ -401,9 +374,9 @@ TEST_P(SampleDiskTest, BlankAndUnsignedSamples) {
               ReportHeader + blankHeader + "MBR sector is all zero.\n" + unsignedHeader + verdict);
     EXPECT_EQ(run.Report("BPB0list.txt"), ReportHeader + blankHeader +
                                               "MBR sector is all zero.\nSector 63:\n" +
-                                              DumpText(Sector{}));
-    EXPECT_EQ(run.Report("BPB1list.txt"), ReportHeader + unsignedHeader + DumpText(mbr) +
-                                              "MBRcode compare failed\n" + verdict + DumpText(mbr));
+                                              HexDump(Sector{}));
+    EXPECT_EQ(run.Report("BPB1list.txt"), ReportHeader + unsignedHeader + HexDump(mbr) +
+                                              "MBRcode compare failed\n" + verdict + HexDump(mbr));
 }
 
 INSTANTIATE_FOR_BOTH_PROGRAMS(SampleDiskTest);

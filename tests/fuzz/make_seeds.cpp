@@ -49,21 +49,6 @@ void PutBootCode(DiskImage& disk, const uint8_t* code) {
     std::memcpy(disk.At(0).data(), code, BootCodeSize);
 }
 
-void PutNtfsWithBackup(DiskImage& disk, uint32_t start, uint32_t count) {
-    PutNtfsBootSector(disk, start, start, count - 1);
-    disk.At(start + count - 1) = disk.At(start);
-}
-
-void PutFat32WithBackup(DiskImage& disk, uint32_t start, uint32_t count) {
-    PutFat32BootSector(disk, start, start, count, 6);
-    disk.At(start + 6) = disk.At(start);
-}
-
-void Unsign(DiskImage& disk, uint64_t sector) {
-    disk.At(sector)[510] = 0;
-    disk.At(sector)[511] = 0;
-}
-
 struct Logical {
     uint8_t type;
     uint32_t count;
@@ -99,11 +84,11 @@ void PutExtendedChain(DiskImage& disk, uint32_t extStart, const std::vector<Logi
 DiskImage Classic() {
     DiskImage disk = BlankDisk(8000);
     PutBootCode(disk, BootCodeTemplate1);
-    SetEntry(disk, 0, 0, 0x80, 0x07, 63, 1500);
-    SetEntry(disk, 0, 1, 0, 0x0C, 1563, 1500);
-    SetEntry(disk, 0, 2, 0, 0x06, 3063, 800);
-    SetEntry(disk, 0, 3, 0, 0x0F, 3863, 4137);
-    Sign(disk, 0);
+    PutTable(disk, 0,
+             {{0x80, 0x07, 63, 1500},
+              {0, 0x0C, 1563, 1500},
+              {0, 0x06, 3063, 800},
+              {0, 0x0F, 3863, 4137}});
     PutNtfsWithBackup(disk, 63, 1500);
     PutFat32WithBackup(disk, 1563, 1500);
     PutFat16BootSector(disk, 3063, 3063, 800);
@@ -115,11 +100,11 @@ DiskImage Classic() {
 DiskImage BackupsDiffer() {
     DiskImage disk = BlankDisk(9000);
     PutBootCode(disk, BootCodeTemplate2);
-    SetEntry(disk, 0, 0, 0x80, 0x07, 63, 2000);
-    SetEntry(disk, 0, 1, 0, 0x0C, 2063, 2000);
-    SetEntry(disk, 0, 2, 0, 0x07, 4063, 1000);
-    SetEntry(disk, 0, 3, 0, 0x07, 5063, 90000);
-    Sign(disk, 0);
+    PutTable(disk, 0,
+             {{0x80, 0x07, 63, 2000},
+              {0, 0x0C, 2063, 2000},
+              {0, 0x07, 4063, 1000},
+              {0, 0x07, 5063, 90000}});
     PutNtfsWithBackup(disk, 63, 2000);
     disk.At(2062)[3] ^= 0x20;
     PutFat32BootSector(disk, 2063, 2063, 2000, 6);
@@ -133,11 +118,8 @@ DiskImage BackupsDiffer() {
 // backup that is signed but differs; an NTFS of one sector.
 DiskImage OddBackupPlaces() {
     DiskImage disk = BlankDisk(3000);
-    SetEntry(disk, 0, 0, 0, 0x0B, 63, 1000);
-    SetEntry(disk, 0, 1, 0, 0x0C, 1063, 1000);
-    SetEntry(disk, 0, 2, 0, 0x07, 2063, 1);
-    SetEntry(disk, 0, 3, 0, 0x07, 2100, 0);
-    Sign(disk, 0);
+    PutTable(disk, 0,
+             {{0, 0x0B, 63, 1000}, {0, 0x0C, 1063, 1000}, {0, 0x07, 2063, 1}, {0, 0x07, 2100, 0}});
     PutFat32BootSector(disk, 63, 63, 1000, 0);
     PutFat32WithBackup(disk, 1063, 1000);
     disk.At(1069)[0x47] = 'X';
@@ -152,11 +134,11 @@ DiskImage OddBackupPlaces() {
 DiskImage BrokenBootSectors() {
     DiskImage disk = BlankDisk(6000);
     PutBootCode(disk, BootCodeTemplate1);
-    SetEntry(disk, 0, 0, 0x80, 0x0C, 63, 1000);
-    SetEntry(disk, 0, 1, 0, 0x07, 1063, 1000);
-    SetEntry(disk, 0, 2, 0, 0x0B, 2063, 1000);
-    SetEntry(disk, 0, 3, 0, 0x06, 3063, 1000);
-    Sign(disk, 0);
+    PutTable(disk, 0,
+             {{0x80, 0x0C, 63, 1000},
+              {0, 0x07, 1063, 1000},
+              {0, 0x0B, 2063, 1000},
+              {0, 0x06, 3063, 1000}});
     PutFat32WithBackup(disk, 63, 1000);
     Unsign(disk, 63);
     PutNtfsWithBackup(disk, 1063, 1000);
@@ -169,9 +151,7 @@ DiskImage BrokenBootSectors() {
 
 DiskImage BrokenNtfsUnsignedBackup() {
     DiskImage disk = BlankDisk(2000);
-    SetEntry(disk, 0, 0, 0, 0x07, 63, 1000);
-    SetEntry(disk, 0, 1, 0, 0x0C, 1063, 900);
-    Sign(disk, 0);
+    PutTable(disk, 0, {{0, 0x07, 63, 1000}, {0, 0x0C, 1063, 900}});
     PutNtfsWithBackup(disk, 63, 1000);
     Unsign(disk, 63);
     Unsign(disk, 1062);
@@ -183,36 +163,23 @@ DiskImage BrokenNtfsUnsignedBackup() {
 // record, an MBR extended entry naming the MBR, and a link whose sum wraps past 2^32.
 DiskImage LoopedChains() {
     DiskImage disk = BlankDisk(4000);
-    SetEntry(disk, 0, 0, 0, 0x05, 100, 1000);
-    SetEntry(disk, 0, 1, 0, 0x0F, 0, 1);
-    SetEntry(disk, 0, 2, 0, 0x05, 2000, 1000);
-    SetEntry(disk, 0, 3, 0, 0x05, 100, 1000);
-    Sign(disk, 0);
+    PutTable(disk, 0,
+             {{0, 0x05, 100, 1000}, {0, 0x0F, 0, 1}, {0, 0x05, 2000, 1000}, {0, 0x05, 100, 1000}});
     // First chain: 100 -> 300 -> back to 100, and 300 names itself.
-    SetEntry(disk, 100, 0, 0, 0x06, 63, 100);
-    SetEntry(disk, 100, 1, 0, 0x05, 200, 500);
-    Sign(disk, 100);
+    PutTable(disk, 100, {{0, 0x06, 63, 100}, {0, 0x05, 200, 500}});
     PutFat16BootSector(disk, 163, 163, 100);
-    SetEntry(disk, 300, 0, 0, 0x05, 0, 500);
-    SetEntry(disk, 300, 1, 0, 0x05, 200, 500);
-    SetEntry(disk, 300, 2, 0, 0x83, 63, 100);
-    Sign(disk, 300);
+    PutTable(disk, 300, {{0, 0x05, 0, 500}, {0, 0x05, 200, 500}, {0, 0x83, 63, 100}});
     Sign(disk, 363);
     // Second chain: a link of 2^32 - 2000 wraps to sector 0, the MBR; one of
     // 2^32 - 1000 wraps to 1000, a record that links back to 2000.
-    SetEntry(disk, 2000, 0, 0, 0x0F, 0xFFFFF830, 10);
-    SetEntry(disk, 2000, 1, 0, 0x0F, 0xFFFFFC18, 10);
-    Sign(disk, 2000);
-    SetEntry(disk, 1000, 0, 0, 0x05, 0, 10);
-    SetEntry(disk, 1000, 1, 0, 0x05, 0xFFFFFC18, 10);
-    Sign(disk, 1000);
+    PutTable(disk, 2000, {{0, 0x0F, 0xFFFFF830, 10}, {0, 0x0F, 0xFFFFFC18, 10}});
+    PutTable(disk, 1000, {{0, 0x05, 0, 10}, {0, 0x05, 0xFFFFFC18, 10}});
     return disk;
 }
 
 DiskImage LongChain(int records) {
     DiskImage disk = BlankDisk(MaxImageSectors);
-    SetEntry(disk, 0, 0, 0, 0x0F, 64, MaxImageSectors - 64);
-    Sign(disk, 0);
+    PutTable(disk, 0, {{0, 0x0F, 64, MaxImageSectors - 64}});
     std::vector<Logical> logicals(records, Logical{0x83, 1});
     PutExtendedChain(disk, 64, logicals);
     return disk;
@@ -244,8 +211,7 @@ DiskImage NoPartition() {
 
 DiskImage ReservedSectorData() {
     DiskImage disk = BlankDisk(3000);
-    SetEntry(disk, 0, 0, 0x80, 0x07, 63, 2000);
-    Sign(disk, 0);
+    PutTable(disk, 0, {{0x80, 0x07, 63, 2000}});
     PutNtfsWithBackup(disk, 63, 2000);
     for (uint64_t sector = 1; sector <= 3; ++sector)
         Fill(disk, sector, static_cast<uint8_t>(0x40 + sector));
@@ -258,8 +224,7 @@ DiskImage ReservedSectorData() {
 // A protective GPT entry on a disk of more than 2 TiB.
 DiskImage ProtectiveGpt() {
     DiskImage disk = BlankDisk(uint64_t{1} << 33);
-    SetEntry(disk, 0, 0, 0, 0xEE, 1, 0xFFFFFFFF);
-    Sign(disk, 0);
+    PutTable(disk, 0, {{0, 0xEE, 1, 0xFFFFFFFF}});
     Fill(disk, 1, 0x45);
     return disk;
 }
@@ -267,11 +232,11 @@ DiskImage ProtectiveGpt() {
 // Partitions beyond 1 TiB and past the disk's end, dynamic disks, unlisted types.
 DiskImage FarAndUnreadable() {
     DiskImage disk = BlankDisk(uint64_t{3} << 31);
-    SetEntry(disk, 0, 0, 0, 0x07, 0x90000000, 0x1000000);
-    SetEntry(disk, 0, 1, 0, 0x42, 0xF0000000, 100);
-    SetEntry(disk, 0, 2, 0, 0x42, 63, 100);
-    SetEntry(disk, 0, 3, 0, 0xDE, 200, 100);
-    Sign(disk, 0);
+    PutTable(disk, 0,
+             {{0, 0x07, 0x90000000, 0x1000000},
+              {0, 0x42, 0xF0000000, 100},
+              {0, 0x42, 63, 100},
+              {0, 0xDE, 200, 100}});
     Sign(disk, 63);
     Sign(disk, 200);
     return disk;
@@ -282,11 +247,9 @@ DiskImage FarAndUnreadable() {
 // holding a control byte and a byte over 0x7F.
 DiskImage OddBootSectorFields() {
     DiskImage disk = BlankDisk(4000);
-    SetEntry(disk, 0, 0, 0, 0x07, 63, 1000);
-    SetEntry(disk, 0, 1, 0, 0x0E, 1063, 1000);
-    SetEntry(disk, 0, 2, 0, 0x0C, 2063, 1000);
-    SetEntry(disk, 0, 3, 0, 0x01, 3063, 900);
-    Sign(disk, 0);
+    PutTable(
+        disk, 0,
+        {{0, 0x07, 63, 1000}, {0, 0x0E, 1063, 1000}, {0, 0x0C, 2063, 1000}, {0, 0x01, 3063, 900}});
     PutNtfsWithBackup(disk, 63, 1000);
     uint8_t* ntfs = disk.At(63).data();
     ntfs[0] = 0xE9;
@@ -319,8 +282,7 @@ DiskImage TinyMedium() {
 // The last sector, which holds an NTFS backup, is cut short on the medium.
 DiskImage NtfsBackupInLastSector() {
     DiskImage disk = BlankDisk(1063);
-    SetEntry(disk, 0, 0, 0, 0x07, 63, 1000);
-    Sign(disk, 0);
+    PutTable(disk, 0, {{0, 0x07, 63, 1000}});
     PutNtfsWithBackup(disk, 63, 1000);
     return disk;
 }

@@ -30,6 +30,11 @@ void Sign(DiskImage& disk, uint64_t sector) {
     disk.At(sector)[511] = 0xAA;
 }
 
+void Unsign(DiskImage& disk, uint64_t sector) {
+    disk.At(sector)[510] = 0;
+    disk.At(sector)[511] = 0;
+}
+
 void Fill(DiskImage& disk, uint64_t sector, uint8_t value) {
     disk.At(sector).fill(value);
 }
@@ -46,6 +51,13 @@ void SetEntry(DiskImage& disk, uint64_t tableSector, int index, uint8_t status, 
     entry[4] = type;
     PutLe(entry + 8, start, 4);
     PutLe(entry + 12, count, 4);
+}
+
+void PutTable(DiskImage& disk, uint64_t tableSector, std::initializer_list<TableEntry> entries) {
+    int index = 0;
+    for (const TableEntry& e : entries)
+        SetEntry(disk, tableSector, index++, e.status, e.type, e.start, e.count);
+    Sign(disk, tableSector);
 }
 
 static uint8_t* BootSectorStart(DiskImage& disk, uint64_t sector, const char* oem) {
@@ -114,6 +126,16 @@ void PutFat16BootSector(DiskImage& disk, uint64_t sector, uint32_t hidden, uint1
     PutLe(s + 0x27, 0x0BADF00D, 4);
     std::memcpy(s + 0x2B, "BOOTSIEVE  ", 11);
     std::memcpy(s + 0x36, "FAT16   ", 8);
+}
+
+void PutNtfsWithBackup(DiskImage& disk, uint32_t start, uint32_t count) {
+    PutNtfsBootSector(disk, start, start, count - 1);
+    disk.At(start + count - 1) = disk.At(start);
+}
+
+void PutFat32WithBackup(DiskImage& disk, uint32_t start, uint32_t count) {
+    PutFat32BootSector(disk, start, start, count, 6);
+    disk.At(start + 6) = disk.At(start);
 }
 
 std::vector<uint8_t> ToBytes(const DiskImage& disk) {

@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdint>
+#include <initializer_list>
 #include <map>
 #include <string>
 #include <vector>
@@ -19,17 +20,31 @@ struct DiskImage {
 
 DiskImage BlankDisk(uint64_t sectors);
 void Sign(DiskImage& disk, uint64_t sector);
+void Unsign(DiskImage& disk, uint64_t sector); // zeros bytes 510 and 511
 void Fill(DiskImage& disk, uint64_t sector, uint8_t value);
 void PutLe(uint8_t* at, uint64_t value, int width);
 // Entry index 0..3 of the table in sector tableSector.
 void SetEntry(DiskImage& disk, uint64_t tableSector, int index, uint8_t status, uint8_t type,
               uint32_t start, uint32_t count);
 
+struct TableEntry {
+    uint8_t status = 0;
+    uint8_t type = 0;
+    uint32_t start = 0;
+    uint32_t count = 0;
+};
+// Entries 0, 1, ... of the table in tableSector, which is signed.
+void PutTable(DiskImage& disk, uint64_t tableSector, std::initializer_list<TableEntry> entries);
+
 // Boot sectors with plausible BPBs, signed, at sector.
 void PutNtfsBootSector(DiskImage& disk, uint64_t sector, uint32_t hidden, uint64_t total);
 void PutFat32BootSector(DiskImage& disk, uint64_t sector, uint32_t hidden, uint32_t large,
                         uint16_t backup);
 void PutFat16BootSector(DiskImage& disk, uint64_t sector, uint32_t hidden, uint16_t small);
+// The same for a partition of count sectors at start, with an equal backup copy where
+// the format keeps it: NTFS in the partition's last sector, FAT32 six sectors on.
+void PutNtfsWithBackup(DiskImage& disk, uint32_t start, uint32_t count);
+void PutFat32WithBackup(DiskImage& disk, uint32_t start, uint32_t count);
 
 std::vector<uint8_t> ToBytes(const DiskImage& disk);
 DiskImage FromBytes(const std::vector<uint8_t>& bytes);

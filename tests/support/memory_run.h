@@ -2,9 +2,9 @@
 // in temporary files, for unit tests.
 #pragma once
 
-#include <functional>
 #include <string>
 
+#include "capture.h"
 #include "disk_image.h"
 #include "memory_disk.h"
 
@@ -23,7 +23,5 @@ void UseImage(int disk, const DiskImage& image);
 // the disk header (the report files' own header line is not part of them).
 MemoryRun RunInMemory(const std::string& answers = "");
 
-// Text that body writes to the report.
-std::string CaptureReport(const std::function<void()>& body);
-// Text that body writes to the console, with answers on standard input.
-std::string CaptureConsole(const std::function<void()>& body, const std::string& answers = "");
+// RunInMemory with every drive reset and drive 0 holding image.
+MemoryRun RunOnImage(const DiskImage& image, const std::string& answers = "");

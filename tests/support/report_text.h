@@ -2,8 +2,10 @@
 // disk report that a test compares exactly.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <initializer_list>
 #include <string>
 
 #include "disk_image.h"
@@ -29,6 +31,36 @@ inline std::string HexDump(const Sector& sector) {
     return text;
 }
 
+// The first line of a disk's report: with its size ("Size 64 = 0 MB (0 MiB)"), or
+// without one when the size is not known.
+inline std::string DiskHeader(int disk, const std::string& size = "") {
+    return "----------------------- Disk " + std::to_string(disk) + " MBR " +
+           (size.empty() ? "---------------------------- " : "-------------- " + size) + "\n";
+}
+
+inline const std::string ScanHeading = "Scan sectors 1 to 62 and check for zero.\n";
+
+// A sector of the reserved-sector scan that holds data.
+inline std::string ZeroCheck(uint64_t sector, const Sector& contents) {
+    return "Zero check: sector " + std::to_string(sector) + " \n" + HexDump(contents);
+}
+
+// The console lines of the summary pass: one for each of the ten drives, "Open 1"
+// for the drives in opened.
+inline std::string SummaryPassLines(std::initializer_list<int> opened) {
+    std::string text;
+    for (int disk = 0; disk < 10; ++disk) {
+        bool open = std::find(opened.begin(), opened.end(), disk) != opened.end();
+        text += "A: Process disk " + std::to_string(disk) + ", Open " + (open ? "1" : "0") + "\n";
+    }
+    return text;
+}
+
+// The console line of a drive in the detail pass.
+inline std::string DetailPassLine(int disk, bool opened = true) {
+    return "B: Process disk " + std::to_string(disk) + ", Open " + (opened ? "1" : "0") + "\n";
+}
+
 inline const char* const ListingHeader = "#  Activeflag    Offset  _____Size____________   Type\n";
 
 inline std::string ListingLine(int number, uint8_t status, uint32_t start, uint32_t count,
@@ -42,6 +74,27 @@ inline std::string ListingLine(int number, uint8_t status, uint32_t start, uint3
 inline std::string ExtendedHeading(int number, int disk) {
     return "\n#" + std::to_string(number) + " " + std::string(52, '.') + ">> Disk " +
            std::to_string(disk) + " Extended partition table\n";
+}
+
+// Lines of the walk over disk 0's partitions.
+inline std::string BootSectorHeading(int number, const char* kind, uint64_t sector) {
+    return ">> #" + std::to_string(number) + " Disk 0 " + kind + " Partition Boot sector (sector " +
+           std::to_string(sector) + ")\n";
+}
+
+inline std::string BackupOk(uint64_t sector) {
+    return ">> Disk 0 Backup Boot sector (sector " + std::to_string(sector) +
+           ")      Backup BPB is OK\n";
+}
+
+inline std::string Unlisted(int number, uint64_t sector, unsigned type = 0x83) {
+    return "\n#" + std::to_string(number) + " >> Disk 0 Unlisted partition type " +
+           std::to_string(type) + ". Examine sector " + std::to_string(sector) + "\n";
+}
+
+inline std::string UnsignedBootSector(int number, uint64_t sector) {
+    return "\n#" + std::to_string(number) + " BPB sector signature is not 0xaa55. (sector " +
+           std::to_string(sector) + ")\n";
 }
 
 // What the walk of the MBR's partitions wrote: the text after the MBR's listing

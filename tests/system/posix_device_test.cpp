@@ -11,28 +11,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "capture.h"
 #include "disk_device.h"
 #include "disk_image.h"
 #include "program_run.h"
 #include "sector.h"
 
 namespace {
-
-// Report lines written by body, through a temporary report file.
-std::string ReportOf(void (*body)()) {
-    FILE* saved = ReportStream;
-    ReportStream = std::tmpfile();
-    body();
-    std::string text;
-    std::fflush(ReportStream);
-    std::rewind(ReportStream);
-    char chunk[512];
-    for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, ReportStream)) > 0;)
-        text.append(chunk, n);
-    std::fclose(ReportStream);
-    ReportStream = saved;
-    return text;
-}
 
 // A sector whose every byte names it: the low byte of its number, xor 0x5A.
 Sector Marked(uint64_t sector) {
@@ -164,7 +149,7 @@ TEST_F(PosixDeviceTest, LastSectorNumberOfASparse3TBImage) {
     EXPECT_EQ(thousands, 3000000000ull);
     EXPECT_EQ(kib, 2929687500ull);
 
-    std::string report = ReportOf([] {
+    std::string report = CaptureReport([] {
         SeekSector(0xFFFFFFFF);
         EXPECT_EQ(ReadSector(), 1);
     });
@@ -184,7 +169,7 @@ TEST_F(PosixDeviceTest, ShortReadAtTheEndOfTheFile) {
     ASSERT_EQ(truncate(path.c_str(), 512 + 200), 0);
     UseDrives(path);
     ASSERT_EQ(OpenDisk(0), 1);
-    std::string report = ReportOf([] {
+    std::string report = CaptureReport([] {
         SeekSector(0);
         EXPECT_EQ(ReadSector(), 1);
         EXPECT_EQ(ReadSector(), 0);

@@ -127,14 +127,12 @@ class BootCodeReportTest : public ::testing::Test {
     void TearDown() override { ResetMemoryDrives(); }
 };
 
-const std::string Header64Sectors =
-    "----------------------- Disk 0 MBR -------------- Size 64 = 0 MB (0 MiB)\n";
+const std::string Header64Sectors = DiskHeader(0, "Size 64 = 0 MB (0 MiB)");
 
 TEST_F(BootCodeReportTest, UnsignedMbrIsIdentifiedBeforeItsSignatureIsTested) {
     DiskImage image = BlankDisk(64);
     std::memcpy(image.At(0).data(), BootCodeTemplate1, BootCodeSize);
-    UseImage(0, image);
-    MemoryRun run = RunInMemory();
+    MemoryRun run = RunOnImage(image);
     const std::string verdict = "MBR sector signature is not 0xaa55. (0000)\n";
     EXPECT_EQ(run.summary, Header64Sectors + verdict) << "no boot code line in the summary";
     EXPECT_EQ(run.detail[0], Header64Sectors + HexDump(image.Get(0)) + "MBRcode type 1\n" +
@@ -146,10 +144,9 @@ TEST_F(BootCodeReportTest, SignedMbrWithTemplate2) {
     std::memcpy(image.At(0).data(), BootCodeTemplate2, BootCodeSize);
     PutLe(image.At(0).data() + 440, 0x12345678, 4); // disk signature, not compared
     Sign(image, 0);
-    UseImage(0, image);
-    MemoryRun run = RunInMemory();
-    const std::string start = Header64Sectors + HexDump(image.Get(0)) + "MBRcode type 2\n" +
-                              "#  Activeflag    Offset  _____Size____________   Type\n";
+    MemoryRun run = RunOnImage(image);
+    const std::string start =
+        Header64Sectors + HexDump(image.Get(0)) + "MBRcode type 2\n" + ListingHeader;
     EXPECT_EQ(run.detail[0].substr(0, start.size()), start);
     EXPECT_EQ(run.summary.find("MBRcode"), std::string::npos);
 }
@@ -159,15 +156,13 @@ TEST_F(BootCodeReportTest, OtherBootCodeFailsTheComparison) {
     std::memcpy(image.At(0).data(), BootCodeTemplate1, BootCodeSize);
     image.At(0)[0x0CA] = 0xEB;
     Sign(image, 0);
-    UseImage(0, image);
-    MemoryRun run = RunInMemory();
+    MemoryRun run = RunOnImage(image);
     const std::string start = Header64Sectors + HexDump(image.Get(0)) + "MBRcode compare failed\n";
     EXPECT_EQ(run.detail[0].substr(0, start.size()), start);
 }
 
 TEST_F(BootCodeReportTest, AllZeroMbrIsNeverCompared) {
-    UseImage(0, BlankDisk(64));
-    MemoryRun run = RunInMemory();
+    MemoryRun run = RunOnImage(BlankDisk(64));
     EXPECT_EQ(run.detail[0].find("MBRcode"), std::string::npos);
     EXPECT_EQ(run.detail[0].substr(0, Header64Sectors.size() + 24),
               Header64Sectors + "MBR sector is all zero.\n");

@@ -2,7 +2,6 @@
 // in-memory drives.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstring>
 
 #include "disk_device.h"
@@ -12,31 +11,15 @@
 
 namespace {
 
-const std::string NoSizeHeader =
-    "----------------------- Disk 0 MBR ---------------------------- \n";
-const std::string Header64Sectors =
-    "----------------------- Disk 0 MBR -------------- Size 64 = 0 MB (0 MiB)\n";
-const std::string ReservedScanAllZero = "Scan sectors 1 to 62 and check for zero.\n\n";
+const std::string NoSizeHeader = DiskHeader(0);
+const std::string Header64Sectors = DiskHeader(0, "Size 64 = 0 MB (0 MiB)");
+const std::string ReservedScanAllZero = ScanHeading + "\n";
 
 class DiskHeaderTest : public ::testing::Test {
   protected:
     void SetUp() override { ResetMemoryDrives(); }
     void TearDown() override { ResetMemoryDrives(); }
 };
-
-std::string ConsoleWithDrivesOpen(std::initializer_list<int> open, int detailDrive,
-                                  int detailOpen) {
-    std::string console;
-    for (int disk = 0; disk < 10; ++disk) {
-        bool isOpen = std::find(open.begin(), open.end(), disk) != open.end();
-        console +=
-            "A: Process disk " + std::to_string(disk) + ", Open " + (isOpen ? "1" : "0") + "\n";
-    }
-    if (detailDrive >= 0)
-        console += "B: Process disk " + std::to_string(detailDrive) + ", Open " +
-                   std::to_string(detailOpen) + "\n";
-    return console;
-}
 
 // The first line of the summary for a drive whose size query answers `bytes`; the
 // medium itself is small and its MBR all zero.
@@ -56,31 +39,23 @@ TEST_F(DiskHeaderTest, SizeInGigabytesAsSoldAndInGibibytes) {
     // 500 * 10^9 bytes and a little: 976562500 sectors, 500000000 thousands,
     // 488281250 KiB, which is 465 GiB truncated.
     EXPECT_EQ(HeaderForSize(500000000000ull + 300),
-              "----------------------- Disk 0 MBR -------------- Size 976562500 = 500 GB (465 "
-              "GiB)\n");
+              DiskHeader(0, "Size 976562500 = 500 GB (465 GiB)"));
     // 10^9 bytes are exactly 1000000 thousands: still MB; 976562 KiB >> 10 = 953.
-    EXPECT_EQ(HeaderForSize(1000000000ull),
-              "----------------------- Disk 0 MBR -------------- Size 1953125 = 1000 MB (953 "
-              "MiB)\n");
+    EXPECT_EQ(HeaderForSize(1000000000ull), DiskHeader(0, "Size 1953125 = 1000 MB (953 MiB)"));
     // One thousand bytes more: GB; 976563 KiB is not yet one GiB.
-    EXPECT_EQ(HeaderForSize(1000001000ull),
-              "----------------------- Disk 0 MBR -------------- Size 1953126 = 1 GB (0 GiB)\n");
+    EXPECT_EQ(HeaderForSize(1000001000ull), DiskHeader(0, "Size 1953126 = 1 GB (0 GiB)"));
     EXPECT_EQ(HeaderForSize(32768), Header64Sectors);
 }
 
 TEST_F(DiskHeaderTest, DisksOver2TiBShowTheirFullSectorCount) {
     // 3 TB: 5859375000 sectors, more than 32 bits hold.
     EXPECT_EQ(HeaderForSize(3000000000000ull),
-              "----------------------- Disk 0 MBR -------------- Size 5859375000 = 3000 GB (2793 "
-              "GiB)\n");
+              DiskHeader(0, "Size 5859375000 = 3000 GB (2793 GiB)"));
     // Exactly 2^32 sectors, which a 32-bit count would show as 0.
-    EXPECT_EQ(HeaderForSize(1ull << 41),
-              "----------------------- Disk 0 MBR -------------- Size 4294967296 = 2199 GB (2048 "
-              "GiB)\n");
+    EXPECT_EQ(HeaderForSize(1ull << 41), DiskHeader(0, "Size 4294967296 = 2199 GB (2048 GiB)"));
     // 16 TB: the KiB figure itself is above 2^32.
     EXPECT_EQ(HeaderForSize(16000000000000ull),
-              "----------------------- Disk 0 MBR -------------- Size 31250000000 = 16000 GB "
-              "(14901 GiB)\n");
+              DiskHeader(0, "Size 31250000000 = 16000 GB (14901 GiB)"));
 }
 
 TEST_F(DiskHeaderTest, FailedSizeQueryShowsTheLineWithoutSize) {
@@ -105,18 +80,15 @@ TEST_F(DiskHeaderTest, DetailPassKeepsTheSizeOfTheSummaryPass) {
     MemoryDriveAt(0).reportedSize = 1000000000ull; // not asked again
     std::string detail = CaptureReport([] { PrintDiskHeader(0, 1); });
     CloseDisk();
-    EXPECT_EQ(summary,
-              "----------------------- Disk 0 MBR -------------- Size 976562500 = 500 GB (465 "
-              "GiB)\n");
+    EXPECT_EQ(summary, DiskHeader(0, "Size 976562500 = 500 GB (465 GiB)"));
     EXPECT_EQ(detail, summary);
 }
 
 TEST_F(DiskHeaderTest, AllZeroMbrShowsSector63InTheDetailReport) {
     DiskImage image = BlankDisk(64);
     PutNtfsBootSector(image, 63, 63, 1);
-    UseImage(0, image);
-    MemoryRun run = RunInMemory();
-    EXPECT_EQ(run.console, ConsoleWithDrivesOpen({0}, 0, 1));
+    MemoryRun run = RunOnImage(image);
+    EXPECT_EQ(run.console, SummaryPassLines({0}) + DetailPassLine(0));
     EXPECT_EQ(run.summary, Header64Sectors + "MBR sector is all zero.\n");
     EXPECT_EQ(run.detail[0],
               Header64Sectors + "MBR sector is all zero.\nSector 63:\n" + HexDump(image.Get(63)));
@@ -124,15 +96,13 @@ TEST_F(DiskHeaderTest, AllZeroMbrShowsSector63InTheDetailReport) {
 }
 
 TEST_F(DiskHeaderTest, AllZeroMbrOnAMediumTooShortForSector63) {
-    UseImage(0, BlankDisk(10));
-    MemoryRun run = RunInMemory();
-    const std::string header =
-        "----------------------- Disk 0 MBR -------------- Size 10 = 0 MB (0 MiB)\n";
+    MemoryRun run = RunOnImage(BlankDisk(10));
+    const std::string header = DiskHeader(0, "Size 10 = 0 MB (0 MiB)");
     EXPECT_EQ(run.summary, header + "MBR sector is all zero.\n");
     EXPECT_EQ(run.detail[0], header + "MBR sector is all zero.\nSector 63:\nReading failed. 0 \n"
                                       "Reading sector 63 (disk 0) failed.\n");
-    EXPECT_EQ(run.zero[0], "Scan sectors 1 to 62 and check for zero.\nReading failed. 0 \n"
-                           "Reading sector 10 (disk 0) failed.\n\n");
+    EXPECT_EQ(run.zero[0], ScanHeading + "Reading failed. 0 \n"
+                                         "Reading sector 10 (disk 0) failed.\n\n");
 }
 
 TEST_F(DiskHeaderTest, ReportDiskReturnsTheLastReadAndClosesTheDrive) {
@@ -164,8 +134,7 @@ Sector UnsignedMbr(uint8_t byte510, uint8_t byte511) {
 TEST_F(DiskHeaderTest, UnsignedMbrShowsBytes511Then510AndIsDumpedTwice) {
     DiskImage image = BlankDisk(64);
     image.At(0) = UnsignedMbr(0xAA, 0x55);
-    UseImage(0, image);
-    MemoryRun run = RunInMemory();
+    MemoryRun run = RunOnImage(image);
     const std::string verdict = "MBR sector signature is not 0xaa55. (55aa)\n";
     EXPECT_EQ(run.summary, Header64Sectors + verdict);
     EXPECT_EQ(run.detail[0], Header64Sectors + HexDump(image.Get(0)) + "MBRcode compare failed\n" +
@@ -173,25 +142,20 @@ TEST_F(DiskHeaderTest, UnsignedMbrShowsBytes511Then510AndIsDumpedTwice) {
     EXPECT_EQ(run.zero[0], ReservedScanAllZero);
 
     image.At(0) = UnsignedMbr(0x12, 0x34);
-    ResetMemoryDrives();
-    UseImage(0, image);
-    run = RunInMemory();
+    run = RunOnImage(image);
     EXPECT_EQ(run.summary, Header64Sectors + "MBR sector signature is not 0xaa55. (3412)\n");
 
     image.At(0) = UnsignedMbr(0x00, 0x00);
-    ResetMemoryDrives();
-    UseImage(0, image);
-    run = RunInMemory();
+    run = RunOnImage(image);
     EXPECT_EQ(run.summary, Header64Sectors + "MBR sector signature is not 0xaa55. (0000)\n");
 }
 
 TEST_F(DiskHeaderTest, EmptyMediumFailsTheMbrReadAndGetsNoFurtherReports) {
     MemoryDriveAt(3).present = true; // opens, holds 0 bytes
     MemoryRun run = RunInMemory();
-    EXPECT_EQ(run.console, ConsoleWithDrivesOpen({3}, -1, 0));
-    EXPECT_EQ(run.summary, "----------------------- Disk 3 MBR ---------------------------- \n"
-                           "Reading failed. 0 \n"
-                           "Reading MBR sector (disk 3) failed. (maybe empty cardreader)\n");
+    EXPECT_EQ(run.console, SummaryPassLines({3}));
+    EXPECT_EQ(run.summary, DiskHeader(3) + "Reading failed. 0 \n" +
+                               "Reading MBR sector (disk 3) failed. (maybe empty cardreader)\n");
     EXPECT_EQ(DiskInfoTable[3].mbrRead, 0);
     for (int disk = 0; disk < 10; ++disk) {
         EXPECT_EQ(run.detail[disk], "") << "disk " << disk;
@@ -214,7 +178,7 @@ TEST_F(DiskHeaderTest, DriveThatCannotBeOpenedAgainForTheDetailPass) {
     UseImage(0, BlankDisk(64));
     MemoryDriveAt(0).opensLeft = 1;
     MemoryRun run = RunInMemory();
-    EXPECT_EQ(run.console, ConsoleWithDrivesOpen({0}, 0, 0));
+    EXPECT_EQ(run.console, SummaryPassLines({0}) + DetailPassLine(0, false));
     EXPECT_EQ(run.summary, Header64Sectors + "MBR sector is all zero.\n");
     EXPECT_EQ(DiskInfoTable[0].mbrRead, 1);
     EXPECT_EQ(run.detail[0], "") << "the detail report holds only its file header line";
@@ -225,13 +189,11 @@ TEST_F(DiskHeaderTest, DrivesAfterAGapKeepTheirNumbers) {
     UseImage(2, BlankDisk(64));
     UseImage(5, BlankDisk(64));
     MemoryRun run = RunInMemory();
-    const std::string header2 =
-        "----------------------- Disk 2 MBR -------------- Size 64 = 0 MB (0 MiB)\n";
-    const std::string header5 =
-        "----------------------- Disk 5 MBR -------------- Size 64 = 0 MB (0 MiB)\n";
+    const std::string header2 = DiskHeader(2, "Size 64 = 0 MB (0 MiB)");
+    const std::string header5 = DiskHeader(5, "Size 64 = 0 MB (0 MiB)");
     EXPECT_EQ(run.summary,
               header2 + "MBR sector is all zero.\n" + header5 + "MBR sector is all zero.\n");
-    EXPECT_EQ(run.console, ConsoleWithDrivesOpen({2, 5}, 2, 1) + "B: Process disk 5, Open 1\n");
+    EXPECT_EQ(run.console, SummaryPassLines({2, 5}) + DetailPassLine(2) + DetailPassLine(5));
     EXPECT_EQ(run.detail[2].substr(0, header2.size()), header2);
     EXPECT_EQ(run.detail[5].substr(0, header5.size()), header5);
     EXPECT_EQ(run.detail[0], "");

@@ -3,10 +3,11 @@
 
 #include "memory_run.h"
 #include "partition_table.h"
+#include "report_text.h"
 
 namespace {
 
-const std::string Header = "#  Activeflag    Offset  _____Size____________   Type\n";
+const std::string Header = ListingHeader;
 const std::string EmptyLine2 = "2  00 = No            0          0 =      0 MiB  00 = Empty\n";
 const std::string EmptyLine3 = "3  00 = No            0          0 =      0 MiB  00 = Empty\n";
 const std::string EmptyLine4 = "4  00 = No            0          0 =      0 MiB  00 = Empty\n";
@@ -155,17 +156,14 @@ TEST(PartitionTableTest, ProtectiveGptEntryIsSummedIn64Bits) {
 TEST(PartitionTableTest, MbrOfADiskOver2TiBIsReconciledWithItsFullSectorCount) {
     ResetMemoryDrives();
     DiskImage image = BlankDisk(64);
-    SetEntry(image, 0, 0, 0x00, 0xEE, 1, 0xFFFFFFFF);
-    Sign(image, 0);
+    PutTable(image, 0, {{0x00, 0xEE, 1, 0xFFFFFFFF}});
     UseImage(0, image);
     MemoryDriveAt(0).reportedSize = 3000000000000ull;
     MemoryRun run = RunInMemory();
     const std::string expected =
-        "----------------------- Disk 0 MBR -------------- Size 5859375000 = 3000 GB (2793 "
-        "GiB)\n" +
-        Header + "1  00 = No            1 4294967295 = 2097151 MiB  ee = Not listed\n" +
-        EmptyLine2 + EmptyLine3 + EmptyLine4 +
-        "Partition size 4294967296. Unallocated 1564407704 sectors.\n";
+        DiskHeader(0, "Size 5859375000 = 3000 GB (2793 GiB)") + Header +
+        "1  00 = No            1 4294967295 = 2097151 MiB  ee = Not listed\n" + EmptyLine2 +
+        EmptyLine3 + EmptyLine4 + "Partition size 4294967296. Unallocated 1564407704 sectors.\n";
     EXPECT_EQ(run.summary.substr(0, expected.size()), expected);
     EXPECT_NE(run.detail[0].find(expected.substr(expected.find('\n') + 1)), std::string::npos);
     ResetMemoryDrives();

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <vector>
 
 #include "disk_report.h"
 #include "memory_run.h"
@@ -30,12 +31,6 @@ void PutForeignBootSector(DiskImage& disk, uint64_t sector) {
     Sign(disk, sector);
 }
 
-std::string Unlisted(int number, uint32_t sector) {
-    return "\n#" + std::to_string(number) +
-           " >> Disk 0 Unlisted partition type 131. Examine sector " + std::to_string(sector) +
-           "\n";
-}
-
 std::string AlreadyExamined(int number, uint32_t sector) {
     return "\n#" + std::to_string(number) + " Extended partition table at sector " +
            std::to_string(sector) + " was already examined; not followed.\n";
@@ -53,19 +48,15 @@ std::string ForeignLine(int number, uint32_t start, uint32_t count) {
     return ListingLine(number, 0, start, count, 0x83, "Not listed");
 }
 
-std::string FatHeading(int number, uint32_t sector) {
-    return ">> #" + std::to_string(number) + " Disk 0 FAT Partition Boot sector (sector " +
-           std::to_string(sector) + ")\n";
-}
-
-std::string NtfsHeading(int number, uint32_t sector) {
-    return ">> #" + std::to_string(number) + " Disk 0 NTFS Partition Boot sector (sector " +
-           std::to_string(sector) + ")\n";
-}
-
-std::string BackupOk(uint32_t sector) {
-    return ">> Disk 0 Backup Boot sector (sector " + std::to_string(sector) +
-           ")      Backup BPB is OK\n";
+// An extended table as the walk lists it: the heading, the given entry lines, and
+// empty entries up to the fourth.
+std::string ExtendedTable(int number, const std::vector<std::string>& lines) {
+    std::string text = ExtendedHeading(number, 0) + ListingHeader;
+    for (const std::string& line : lines)
+        text += line;
+    for (int empty = static_cast<int>(lines.size()) + 1; empty <= 4; ++empty)
+        text += EmptyLine(empty);
+    return text;
 }
 
 // Reads that drive 0 saw during a summary pass alone.
@@ -82,22 +73,20 @@ class PartitionWalk : public ::testing::Test {
 
 TEST_F(PartitionWalk, TableWithoutPartitionDumpsSector63InBothPasses) {
     DiskImage disk = SignedMbrDisk(200);
-    SetEntry(disk, 0, 0, 0x00, 0x00, 63, 100);
-    SetEntry(disk, 0, 1, 0x80, 0x00, 163, 20);
-    SetEntry(disk, 0, 2, 0x00, 0x00, 1000, 1);
-    SetEntry(disk, 0, 3, 0x00, 0x00, 4000000000u, 5);
+    PutTable(disk, 0,
+             {{0x00, 0x00, 63, 100},
+              {0x80, 0x00, 163, 20},
+              {0x00, 0x00, 1000, 1},
+              {0x00, 0x00, 4000000000u, 5}});
     PutText(disk, 63, "GRUB stage 1.5 lives here");
-    UseImage(0, disk);
-    MemoryRun run = RunInMemory();
+    MemoryRun run = RunOnImage(disk);
     std::string expected = "Disk 0, No partition found. Sector 63:\n" + HexDump(disk.Get(63));
     EXPECT_EQ(WalkOutput(run.summary), expected);
     EXPECT_EQ(WalkOutput(run.detail[0]), expected);
 
-    ResetMemoryDrives();
     DiskImage small = SignedMbrDisk(50);
-    SetEntry(small, 0, 0, 0x00, 0x00, 63, 100);
-    UseImage(0, small);
-    run = RunInMemory();
+    PutTable(small, 0, {{0x00, 0x00, 63, 100}});
+    run = RunOnImage(small);
     expected = "Disk 0, No partition found. Sector 63:\nReading failed. 0 \n"
                "Reading sector 63 (disk 0) failed.\n";
     EXPECT_EQ(WalkOutput(run.summary), expected);
@@ -106,10 +95,9 @@ TEST_F(PartitionWalk, TableWithoutPartitionDumpsSector63InBothPasses) {
 
 TEST_F(PartitionWalk, UnlistedTypeIsNamedInBothPassesAndDumpedInDetail) {
     DiskImage disk = SignedMbrDisk(2000);
-    SetEntry(disk, 0, 0, 0x80, 0x83, 63, 1937);
+    PutTable(disk, 0, {{0x80, 0x83, 63, 1937}});
     PutForeignBootSector(disk, 63);
-    UseImage(0, disk);
-    MemoryRun run = RunInMemory();
+    MemoryRun run = RunOnImage(disk);
     const std::string line = "\n#1 >> Disk 0 Unlisted partition type 131. Examine sector 63\n";
     EXPECT_EQ(WalkOutput(run.summary), line);
     EXPECT_EQ(WalkOutput(run.detail[0]), line + HexDump(disk.Get(63)));
@@ -117,28 +105,23 @@ TEST_F(PartitionWalk, UnlistedTypeIsNamedInBothPassesAndDumpedInDetail) {
 
 TEST_F(PartitionWalk, DynamicDiskIsSilentUnlessItsFirstSectorIsBad) {
     DiskImage signedOne = SignedMbrDisk(2000);
-    SetEntry(signedOne, 0, 0, 0x00, 0x42, 63, 1937);
+    PutTable(signedOne, 0, {{0x00, 0x42, 63, 1937}});
     PutForeignBootSector(signedOne, 63);
-    UseImage(0, signedOne);
-    MemoryRun run = RunInMemory();
+    MemoryRun run = RunOnImage(signedOne);
     EXPECT_EQ(WalkOutput(run.summary), "");
     EXPECT_EQ(WalkOutput(run.detail[0]), "");
 
-    ResetMemoryDrives();
     DiskImage beyondMedium = SignedMbrDisk(200);
-    SetEntry(beyondMedium, 0, 0, 0x00, 0x42, 500, 1000);
-    UseImage(0, beyondMedium);
-    run = RunInMemory();
+    PutTable(beyondMedium, 0, {{0x00, 0x42, 500, 1000}});
+    run = RunOnImage(beyondMedium);
     std::string failed = "Reading failed. 0 \n#1 Reading boot sector 500 (disk 0) failed.\n";
     EXPECT_EQ(WalkOutput(run.summary), failed);
     EXPECT_EQ(WalkOutput(run.detail[0]), failed);
 
-    ResetMemoryDrives();
     DiskImage unsignedOne = SignedMbrDisk(2000);
-    SetEntry(unsignedOne, 0, 0, 0x00, 0x42, 63, 1937);
+    PutTable(unsignedOne, 0, {{0x00, 0x42, 63, 1937}});
     PutText(unsignedOne, 63, "LDM private header");
-    UseImage(0, unsignedOne);
-    run = RunInMemory("y\n");
+    run = RunOnImage(unsignedOne, "y\n");
     std::string line = "\n#1 BPB sector signature is not 0xaa55. (sector 63)\n";
     EXPECT_EQ(WalkOutput(run.summary), line);
     EXPECT_EQ(WalkOutput(run.detail[0]), line + HexDump(unsignedOne.Get(63)));
@@ -148,11 +131,9 @@ TEST_F(PartitionWalk, DynamicDiskIsSilentUnlessItsFirstSectorIsBad) {
 
 TEST_F(PartitionWalk, UnreadableBootSectorOfMbrEntryIsReportedAndTheWalkGoesOn) {
     DiskImage disk = SignedMbrDisk(1000);
-    SetEntry(disk, 0, 0, 0x00, 0x07, 5000, 2000);
-    SetEntry(disk, 0, 1, 0x00, 0x83, 100, 900);
+    PutTable(disk, 0, {{0x00, 0x07, 5000, 2000}, {0x00, 0x83, 100, 900}});
     PutForeignBootSector(disk, 100);
-    UseImage(0, disk);
-    MemoryRun run = RunInMemory();
+    MemoryRun run = RunOnImage(disk);
     std::string expected =
         "Reading failed. 0 \n#1 Reading boot sector 5000 (disk 0) failed.\n" + Unlisted(2, 100);
     EXPECT_EQ(WalkOutput(run.summary), expected);
@@ -161,7 +142,7 @@ TEST_F(PartitionWalk, UnreadableBootSectorOfMbrEntryIsReportedAndTheWalkGoesOn) 
     // The medium ends in the middle of the boot sector.
     ResetMemoryDrives();
     DiskImage halfSector = SignedMbrDisk(1001);
-    SetEntry(halfSector, 0, 0, 0x00, 0x06, 1000, 100);
+    PutTable(halfSector, 0, {{0x00, 0x06, 1000, 100}});
     UseImage(0, halfSector);
     MemoryDriveAt(0).bytes.resize(1000 * 512 + 256);
     run = RunInMemory();
@@ -172,39 +153,29 @@ TEST_F(PartitionWalk, UnreadableBootSectorOfMbrEntryIsReportedAndTheWalkGoesOn) 
 
 TEST_F(PartitionWalk, UnsignedBootSectorOfMbrEntryIsDumpedInDetailOnly) {
     DiskImage disk = SignedMbrDisk(1000);
-    SetEntry(disk, 0, 0, 0x80, 0x06, 63, 437);
-    SetEntry(disk, 0, 1, 0x00, 0x0E, 500, 500);
+    PutTable(disk, 0, {{0x80, 0x06, 63, 437}, {0x00, 0x0E, 500, 500}});
     PutFat16BootSector(disk, 63, 63, 437);
     disk.At(63)[511] = 0x00; // signature gone, the rest intact
-    UseImage(0, disk);
-    MemoryRun run = RunInMemory();
-    EXPECT_EQ(WalkOutput(run.summary), "\n#1 BPB sector signature is not 0xaa55. (sector 63)\n"
-                                       "\n#2 BPB sector signature is not 0xaa55. (sector 500)\n");
-    EXPECT_EQ(WalkOutput(run.detail[0]), "\n#1 BPB sector signature is not 0xaa55. (sector 63)\n" +
-                                             HexDump(disk.Get(63)) +
-                                             "\n#2 BPB sector signature is not 0xaa55. (sector "
-                                             "500)\nSector is all zero.\n");
+    MemoryRun run = RunOnImage(disk);
+    EXPECT_EQ(WalkOutput(run.summary), UnsignedBootSector(1, 63) + UnsignedBootSector(2, 500));
+    EXPECT_EQ(WalkOutput(run.detail[0]), UnsignedBootSector(1, 63) + HexDump(disk.Get(63)) +
+                                             UnsignedBootSector(2, 500) + "Sector is all zero.\n");
     EXPECT_EQ(run.console.find("Backup"), std::string::npos);
 }
 
 TEST_F(PartitionWalk, SignedFatAndNtfsBootSectorsShowInDetailOnly) {
     DiskImage disk = SignedMbrDisk(4063);
-    SetEntry(disk, 0, 0, 0x80, 0x06, 63, 1000);
-    SetEntry(disk, 0, 1, 0x00, 0x0C, 1063, 2000);
-    SetEntry(disk, 0, 2, 0x00, 0x07, 3063, 1000);
+    PutTable(disk, 0, {{0x80, 0x06, 63, 1000}, {0x00, 0x0C, 1063, 2000}, {0x00, 0x07, 3063, 1000}});
     PutFat16BootSector(disk, 63, 63, 1000);
-    PutFat32BootSector(disk, 1063, 1063, 2000, 6);
-    disk.At(1069) = disk.Get(1063);
-    PutNtfsBootSector(disk, 3063, 3063, 999);
-    disk.At(4062) = disk.Get(3063);
-    UseImage(0, disk);
-    MemoryRun run = RunInMemory();
+    PutFat32WithBackup(disk, 1063, 2000);
+    PutNtfsWithBackup(disk, 3063, 1000);
+    MemoryRun run = RunOnImage(disk);
     EXPECT_EQ(WalkOutput(run.summary), "");
     std::string detail = FoldDecodedBpb(WalkOutput(run.detail[0]));
-    EXPECT_EQ(detail, FatHeading(1, 63) + HexDump(disk.Get(63)) + "[BPB decoded]\n" +
-                          FatHeading(2, 1063) + HexDump(disk.Get(1063)) + "[BPB decoded]\n" +
-                          BackupOk(1069) + NtfsHeading(3, 3063) + HexDump(disk.Get(3063)) +
-                          "[BPB decoded]\n" + BackupOk(4062));
+    EXPECT_EQ(detail, BootSectorHeading(1, "FAT", 63) + HexDump(disk.Get(63)) + "[BPB decoded]\n" +
+                          BootSectorHeading(2, "FAT", 1063) + HexDump(disk.Get(1063)) +
+                          "[BPB decoded]\n" + BackupOk(1069) + BootSectorHeading(3, "NTFS", 3063) +
+                          HexDump(disk.Get(3063)) + "[BPB decoded]\n" + BackupOk(4062));
     EXPECT_EQ(run.console.find("Compare"), std::string::npos);
 }
 
@@ -218,28 +189,20 @@ TEST_F(PartitionWalk, SignedFatAndNtfsBootSectorsShowInDetailOnly) {
 // logical partitions taken relative to 1000 would all lie at 1063.
 DiskImage DiskWithLogicalChain() {
     DiskImage disk = SignedMbrDisk(12000);
-    SetEntry(disk, 0, 0, 0x80, 0x06, 63, 937);
-    SetEntry(disk, 0, 1, 0x00, 0x0F, 1000, 11000);
+    PutTable(disk, 0, {{0x80, 0x06, 63, 937}, {0x00, 0x0F, 1000, 11000}});
     PutFat16BootSector(disk, 63, 63, 937);
 
-    Sign(disk, 1000);
-    SetEntry(disk, 1000, 0, 0x00, 0x06, 63, 1937);
-    SetEntry(disk, 1000, 1, 0x00, 0x05, 2000, 2000);
+    PutTable(disk, 1000, {{0x00, 0x06, 63, 1937}, {0x00, 0x05, 2000, 2000}});
     PutFat16BootSector(disk, 1063, 63, 1937);
 
-    Sign(disk, 3000);
-    SetEntry(disk, 3000, 0, 0x00, 0x05, 4000, 2500);
-    SetEntry(disk, 3000, 1, 0x00, 0x83, 63, 1937);
+    PutTable(disk, 3000, {{0x00, 0x05, 4000, 2500}, {0x00, 0x83, 63, 1937}});
     PutForeignBootSector(disk, 3063);
 
-    Sign(disk, 5000);
-    SetEntry(disk, 5000, 0, 0x00, 0x07, 63, 2437);
-    SetEntry(disk, 5000, 1, 0x00, 0x05, 6500, 4500);
+    PutTable(disk, 5000, {{0x00, 0x07, 63, 2437}, {0x00, 0x05, 6500, 4500}});
     PutNtfsBootSector(disk, 5063, 63, 2436);
     disk.At(7499) = disk.Get(5063);
 
-    Sign(disk, 7500);
-    SetEntry(disk, 7500, 0, 0x00, 0x0B, 63, 4437);
+    PutTable(disk, 7500, {{0x00, 0x0B, 63, 4437}});
     PutFat32BootSector(disk, 7563, 63, 4437, 6);
     disk.At(7569) = disk.Get(7563);
     return disk;
@@ -247,31 +210,27 @@ DiskImage DiskWithLogicalChain() {
 
 TEST_F(PartitionWalk, LinksLieRelativeToOutermostExtendedPartition) {
     DiskImage disk = DiskWithLogicalChain();
-    UseImage(0, disk);
-    MemoryRun run = RunInMemory();
+    MemoryRun run = RunOnImage(disk);
 
-    std::string record1000 = ExtendedHeading(2, 0) + ListingHeader +
-                             ListingLine(1, 0, 63, 1937, 0x06, "DOS FAT 16 CHS") +
-                             LinkLine(2, 2000, 2000) + EmptyLine(3) + EmptyLine(4);
-    std::string record3000 = ExtendedHeading(2, 0) + ListingHeader + LinkLine(1, 4000, 2500) +
-                             ForeignLine(2, 63, 1937) + EmptyLine(3) + EmptyLine(4);
-    std::string record5000 = ExtendedHeading(1, 0) + ListingHeader +
-                             ListingLine(1, 0, 63, 2437, 0x07, "Windows NT NTFS") +
-                             LinkLine(2, 6500, 4500) + EmptyLine(3) + EmptyLine(4);
-    std::string record7500 = ExtendedHeading(2, 0) + ListingHeader +
-                             ListingLine(1, 0, 63, 4437, 0x0B, "Win95 OSR2 FAT32") + EmptyLine(2) +
-                             EmptyLine(3) + EmptyLine(4);
+    std::string record1000 = ExtendedTable(
+        2, {ListingLine(1, 0, 63, 1937, 0x06, "DOS FAT 16 CHS"), LinkLine(2, 2000, 2000)});
+    std::string record3000 = ExtendedTable(2, {LinkLine(1, 4000, 2500), ForeignLine(2, 63, 1937)});
+    std::string record5000 = ExtendedTable(
+        1, {ListingLine(1, 0, 63, 2437, 0x07, "Windows NT NTFS"), LinkLine(2, 6500, 4500)});
+    std::string record7500 =
+        ExtendedTable(2, {ListingLine(1, 0, 63, 4437, 0x0B, "Win95 OSR2 FAT32")});
 
     // Each table is listed where its link is met; the rest of a table follows
     // once the chain behind its link has been walked.
     EXPECT_EQ(WalkOutput(run.summary),
               record1000 + record3000 + record5000 + record7500 + Unlisted(2, 3063));
     EXPECT_EQ(FoldDecodedBpb(WalkOutput(run.detail[0])),
-              FatHeading(1, 63) + HexDump(disk.Get(63)) + "[BPB decoded]\n" + record1000 +
-                  FatHeading(1, 1063) + HexDump(disk.Get(1063)) + "[BPB decoded]\n" + record3000 +
-                  record5000 + NtfsHeading(1, 5063) + HexDump(disk.Get(5063)) + "[BPB decoded]\n" +
-                  BackupOk(7499) + record7500 + FatHeading(1, 7563) + HexDump(disk.Get(7563)) +
-                  "[BPB decoded]\n" + BackupOk(7569) + Unlisted(2, 3063) + HexDump(disk.Get(3063)));
+              BootSectorHeading(1, "FAT", 63) + HexDump(disk.Get(63)) + "[BPB decoded]\n" +
+                  record1000 + BootSectorHeading(1, "FAT", 1063) + HexDump(disk.Get(1063)) +
+                  "[BPB decoded]\n" + record3000 + record5000 + BootSectorHeading(1, "NTFS", 5063) +
+                  HexDump(disk.Get(5063)) + "[BPB decoded]\n" + BackupOk(7499) + record7500 +
+                  BootSectorHeading(1, "FAT", 7563) + HexDump(disk.Get(7563)) + "[BPB decoded]\n" +
+                  BackupOk(7569) + Unlisted(2, 3063) + HexDump(disk.Get(3063)));
 
     // Where the other readings would have led: nothing is there.
     EXPECT_EQ(disk.data.count(3000 + 4000), 0u);
@@ -283,15 +242,12 @@ TEST_F(PartitionWalk, LinksLieRelativeToOutermostExtendedPartition) {
 
 TEST_F(PartitionWalk, UnreadableOrUnsignedLogicalBootSectorsArePassedOver) {
     DiskImage disk = SignedMbrDisk(300);
-    SetEntry(disk, 0, 0, 0x00, 0x0F, 100, 200);
-    Sign(disk, 100);
-    SetEntry(disk, 100, 0, 0x00, 0x06, 10, 10);
-    SetEntry(disk, 100, 1, 0x00, 0x07, 20, 10);
-    SetEntry(disk, 100, 2, 0x00, 0x83, 500, 10);
-    SetEntry(disk, 100, 3, 0x00, 0x0C, 30, 10);
+    PutTable(disk, 0, {{0x00, 0x0F, 100, 200}});
+    PutTable(
+        disk, 100,
+        {{0x00, 0x06, 10, 10}, {0x00, 0x07, 20, 10}, {0x00, 0x83, 500, 10}, {0x00, 0x0C, 30, 10}});
     PutText(disk, 110, "no signature on this FAT16 boot sector");
-    UseImage(0, disk);
-    MemoryRun run = RunInMemory("y\ny\ny\n");
+    MemoryRun run = RunOnImage(disk, "y\ny\ny\n");
     // Only the device layer's own line for the read past the end of the medium.
     std::string expected =
         ExtendedHeading(1, 0) + ListingHeader + ListingLine(1, 0, 10, 10, 0x06, "DOS FAT 16 CHS") +
@@ -305,63 +261,45 @@ TEST_F(PartitionWalk, UnreadableOrUnsignedLogicalBootSectorsArePassedOver) {
 TEST_F(PartitionWalk, LinkToItsOwnRecordIsNotFollowed) {
     // The first record: a link with start 0 names the outermost record itself.
     DiskImage first = SignedMbrDisk(400);
-    SetEntry(first, 0, 0, 0x00, 0x0F, 100, 300);
-    Sign(first, 100);
-    SetEntry(first, 100, 0, 0x00, 0x83, 10, 20);
-    SetEntry(first, 100, 1, 0x00, 0x05, 0, 300);
+    PutTable(first, 0, {{0x00, 0x0F, 100, 300}});
+    PutTable(first, 100, {{0x00, 0x83, 10, 20}, {0x00, 0x05, 0, 300}});
     PutForeignBootSector(first, 110);
-    UseImage(0, first);
-    MemoryRun run = RunInMemory();
-    std::string listing = ExtendedHeading(1, 0) + ListingHeader + ForeignLine(1, 10, 20) +
-                          LinkLine(2, 0, 300) + EmptyLine(3) + EmptyLine(4);
+    MemoryRun run = RunOnImage(first);
+    std::string listing = ExtendedTable(1, {ForeignLine(1, 10, 20), LinkLine(2, 0, 300)});
     EXPECT_EQ(WalkOutput(run.summary), listing + Unlisted(1, 110) + AlreadyExamined(2, 100));
     EXPECT_EQ(WalkOutput(run.detail[0]),
               listing + Unlisted(1, 110) + HexDump(first.Get(110)) + AlreadyExamined(2, 100));
 
     // A later record whose link gives its own distance from the outermost record.
-    ResetMemoryDrives();
     DiskImage later = SignedMbrDisk(400);
-    SetEntry(later, 0, 0, 0x00, 0x0F, 100, 300);
-    Sign(later, 100);
-    SetEntry(later, 100, 0, 0x00, 0x83, 10, 20);
-    SetEntry(later, 100, 1, 0x00, 0x05, 200, 100);
+    PutTable(later, 0, {{0x00, 0x0F, 100, 300}});
+    PutTable(later, 100, {{0x00, 0x83, 10, 20}, {0x00, 0x05, 200, 100}});
     PutForeignBootSector(later, 110);
-    Sign(later, 300);
-    SetEntry(later, 300, 0, 0x00, 0x83, 5, 10);
-    SetEntry(later, 300, 1, 0x00, 0x05, 200, 100);
+    PutTable(later, 300, {{0x00, 0x83, 5, 10}, {0x00, 0x05, 200, 100}});
     PutForeignBootSector(later, 305);
-    UseImage(0, later);
-    run = RunInMemory();
+    run = RunOnImage(later);
     EXPECT_EQ(WalkOutput(run.summary),
-              ExtendedHeading(1, 0) + ListingHeader + ForeignLine(1, 10, 20) +
-                  LinkLine(2, 200, 100) + EmptyLine(3) + EmptyLine(4) + Unlisted(1, 110) +
-                  ExtendedHeading(2, 0) + ListingHeader + ForeignLine(1, 5, 10) +
-                  LinkLine(2, 200, 100) + EmptyLine(3) + EmptyLine(4) + Unlisted(1, 305) +
-                  AlreadyExamined(2, 300));
+              ExtendedTable(1, {ForeignLine(1, 10, 20), LinkLine(2, 200, 100)}) + Unlisted(1, 110) +
+                  ExtendedTable(2, {ForeignLine(1, 5, 10), LinkLine(2, 200, 100)}) +
+                  Unlisted(1, 305) + AlreadyExamined(2, 300));
     EXPECT_EQ(CountOf(run.detail[0], "Extended partition table\n"), 2);
     EXPECT_EQ(CountOf(run.detail[0], AlreadyExamined(2, 300)), 1);
 }
 
 TEST_F(PartitionWalk, LinksBackToEarlierRecordsAreNotFollowed) {
     DiskImage disk = SignedMbrDisk(700);
-    SetEntry(disk, 0, 0, 0x00, 0x0F, 100, 600);
-    Sign(disk, 100);
-    SetEntry(disk, 100, 0, 0x00, 0x05, 200, 100);
-    Sign(disk, 300);
-    SetEntry(disk, 300, 0, 0x00, 0x05, 400, 100);
-    Sign(disk, 500);
-    SetEntry(disk, 500, 0, 0x00, 0x83, 10, 10);
+    PutTable(disk, 0, {{0x00, 0x0F, 100, 600}});
+    PutTable(disk, 100, {{0x00, 0x05, 200, 100}});
+    PutTable(disk, 300, {{0x00, 0x05, 400, 100}});
+    PutTable(disk, 500, {{0x00, 0x83, 10, 10}});
     SetEntry(disk, 500, 1, 0x00, 0x05, 200, 100); // back to 300
     SetEntry(disk, 500, 2, 0x00, 0x0F, 0, 600);   // back to 100
     PutForeignBootSector(disk, 510);
-    UseImage(0, disk);
-    MemoryRun run = RunInMemory();
+    MemoryRun run = RunOnImage(disk);
     std::string expected =
-        ExtendedHeading(1, 0) + ListingHeader + LinkLine(1, 200, 100) + EmptyLine(2) +
-        EmptyLine(3) + EmptyLine(4) + ExtendedHeading(1, 0) + ListingHeader +
-        LinkLine(1, 400, 100) + EmptyLine(2) + EmptyLine(3) + EmptyLine(4) + ExtendedHeading(1, 0) +
-        ListingHeader + ForeignLine(1, 10, 10) + LinkLine(2, 200, 100) +
-        ListingLine(3, 0, 0, 600, 0x0F, "MS Extended partition, LBA") + EmptyLine(4) +
+        ExtendedTable(1, {LinkLine(1, 200, 100)}) + ExtendedTable(1, {LinkLine(1, 400, 100)}) +
+        ExtendedTable(1, {ForeignLine(1, 10, 10), LinkLine(2, 200, 100),
+                          ListingLine(3, 0, 0, 600, 0x0F, "MS Extended partition, LBA")}) +
         Unlisted(1, 510) + AlreadyExamined(2, 300) + AlreadyExamined(3, 100);
     EXPECT_EQ(WalkOutput(run.summary), expected);
     // MBR, three records, one logical boot sector: the loop costs no read.
@@ -370,74 +308,57 @@ TEST_F(PartitionWalk, LinksBackToEarlierRecordsAreNotFollowed) {
 
 TEST_F(PartitionWalk, MbrEntriesNamingTheMbrOrTheSameRecordTwice) {
     DiskImage mbr = SignedMbrDisk(200);
-    SetEntry(mbr, 0, 0, 0x00, 0x05, 0, 100);
-    SetEntry(mbr, 0, 1, 0x00, 0x83, 100, 100);
+    PutTable(mbr, 0, {{0x00, 0x05, 0, 100}, {0x00, 0x83, 100, 100}});
     PutForeignBootSector(mbr, 100);
-    UseImage(0, mbr);
-    MemoryRun run = RunInMemory();
+    MemoryRun run = RunOnImage(mbr);
     EXPECT_EQ(WalkOutput(run.summary), AlreadyExamined(1, 0) + Unlisted(2, 100));
     EXPECT_EQ(WalkOutput(run.detail[0]),
               AlreadyExamined(1, 0) + Unlisted(2, 100) + HexDump(mbr.Get(100)));
     EXPECT_EQ(SummaryPassReads(), 2u); // the MBR and the boot sector at 100
 
-    ResetMemoryDrives();
     DiskImage twice = SignedMbrDisk(300);
-    SetEntry(twice, 0, 0, 0x00, 0x0F, 100, 200);
-    SetEntry(twice, 0, 1, 0x00, 0x05, 100, 200);
-    Sign(twice, 100);
-    SetEntry(twice, 100, 0, 0x00, 0x83, 10, 20);
+    PutTable(twice, 0, {{0x00, 0x0F, 100, 200}, {0x00, 0x05, 100, 200}});
+    PutTable(twice, 100, {{0x00, 0x83, 10, 20}});
     PutForeignBootSector(twice, 110);
-    UseImage(0, twice);
-    run = RunInMemory();
-    EXPECT_EQ(WalkOutput(run.summary),
-              ExtendedHeading(1, 0) + ListingHeader + ForeignLine(1, 10, 20) + EmptyLine(2) +
-                  EmptyLine(3) + EmptyLine(4) + Unlisted(1, 110) + AlreadyExamined(2, 100));
+    run = RunOnImage(twice);
+    EXPECT_EQ(WalkOutput(run.summary), ExtendedTable(1, {ForeignLine(1, 10, 20)}) +
+                                           Unlisted(1, 110) + AlreadyExamined(2, 100));
     EXPECT_EQ(SummaryPassReads(), 3u);
 }
 
 TEST_F(PartitionWalk, StartsWhoseSumWrapsPast32Bits) {
     // A link 2^32 - 1000 past the outermost record at 1000 names the MBR.
     DiskImage toMbr = SignedMbrDisk(1100);
-    SetEntry(toMbr, 0, 0, 0x00, 0x0F, 1000, 100);
-    Sign(toMbr, 1000);
-    SetEntry(toMbr, 1000, 0, 0x00, 0x83, 10, 20);
-    SetEntry(toMbr, 1000, 1, 0x00, 0x05, Wrap((1ULL << 32) - 1000), 100);
+    PutTable(toMbr, 0, {{0x00, 0x0F, 1000, 100}});
+    PutTable(toMbr, 1000, {{0x00, 0x83, 10, 20}, {0x00, 0x05, Wrap((1ULL << 32) - 1000), 100}});
     PutForeignBootSector(toMbr, 1010);
-    UseImage(0, toMbr);
-    MemoryRun run = RunInMemory();
-    EXPECT_EQ(WalkOutput(run.summary), ExtendedHeading(1, 0) + ListingHeader +
-                                           ForeignLine(1, 10, 20) + LinkLine(2, 4294966296u, 100) +
-                                           EmptyLine(3) + EmptyLine(4) + Unlisted(1, 1010) +
-                                           AlreadyExamined(2, 0));
+    MemoryRun run = RunOnImage(toMbr);
+    EXPECT_EQ(WalkOutput(run.summary),
+              ExtendedTable(1, {ForeignLine(1, 10, 20), LinkLine(2, 4294966296u, 100)}) +
+                  Unlisted(1, 1010) + AlreadyExamined(2, 0));
 
     // Two extended partitions; a link in the second wraps to the first's record.
     // A logical partition's start wraps as well, to sector 63.
-    ResetMemoryDrives();
     DiskImage toFirst = SignedMbrDisk(1100);
-    SetEntry(toFirst, 0, 0, 0x00, 0x0F, 500, 400);
-    SetEntry(toFirst, 0, 1, 0x00, 0x0F, 1000, 100);
-    Sign(toFirst, 500);
-    SetEntry(toFirst, 500, 0, 0x00, 0x83, 10, 20);
+    PutTable(toFirst, 0, {{0x00, 0x0F, 500, 400}, {0x00, 0x0F, 1000, 100}});
+    PutTable(toFirst, 500, {{0x00, 0x83, 10, 20}});
     PutForeignBootSector(toFirst, 510);
-    Sign(toFirst, 1000);
-    SetEntry(toFirst, 1000, 0, 0x00, 0x83, Wrap((1ULL << 32) - 937), 20);
-    SetEntry(toFirst, 1000, 1, 0x00, 0x05, Wrap((1ULL << 32) - 500), 100);
+    PutTable(
+        toFirst, 1000,
+        {{0x00, 0x83, Wrap((1ULL << 32) - 937), 20}, {0x00, 0x05, Wrap((1ULL << 32) - 500), 100}});
     PutForeignBootSector(toFirst, 63);
-    UseImage(0, toFirst);
-    run = RunInMemory();
-    EXPECT_EQ(WalkOutput(run.summary),
-              ExtendedHeading(1, 0) + ListingHeader + ForeignLine(1, 10, 20) + EmptyLine(2) +
-                  EmptyLine(3) + EmptyLine(4) + Unlisted(1, 510) + ExtendedHeading(2, 0) +
-                  ListingHeader + ForeignLine(1, 4294966359u, 20) + LinkLine(2, 4294966796u, 100) +
-                  EmptyLine(3) + EmptyLine(4) + Unlisted(1, 63) + AlreadyExamined(2, 500));
+    run = RunOnImage(toFirst);
+    EXPECT_EQ(
+        WalkOutput(run.summary),
+        ExtendedTable(1, {ForeignLine(1, 10, 20)}) + Unlisted(1, 510) +
+            ExtendedTable(2, {ForeignLine(1, 4294966359u, 20), LinkLine(2, 4294966796u, 100)}) +
+            Unlisted(1, 63) + AlreadyExamined(2, 500));
 }
 
 TEST_F(PartitionWalk, SectorNumbersAbove2To31PrintUnsigned) {
     DiskImage disk = SignedMbrDisk(200);
-    SetEntry(disk, 0, 0, 0x00, 0x07, 3000000000u, 1000);
-    SetEntry(disk, 0, 1, 0x00, 0x83, 4294967295u, 1);
-    UseImage(0, disk);
-    MemoryRun run = RunInMemory();
+    PutTable(disk, 0, {{0x00, 0x07, 3000000000u, 1000}, {0x00, 0x83, 4294967295u, 1}});
+    MemoryRun run = RunOnImage(disk);
     std::string expected = "Reading failed. 0 \n#1 Reading boot sector 3000000000 (disk 0) "
                            "failed.\nReading failed. 0 \n#2 Reading boot sector 4294967295 "
                            "(disk 0) failed.\n";
@@ -453,11 +374,10 @@ TEST_F(PartitionWalk, ChainOf100000RecordsIsWalkedCompletely) {
     const uint32_t last = Records + 1;
     {
         DiskImage disk = SignedMbrDisk(Records + 2);
-        SetEntry(disk, 0, 0, 0x00, 0x0F, 1, Records + 1);
+        PutTable(disk, 0, {{0x00, 0x0F, 1, Records + 1}});
         for (uint32_t i = 0; i < Records; ++i) {
             uint32_t record = 1 + i;
-            Sign(disk, record);
-            SetEntry(disk, record, 0, 0x00, 0x83, last - record, i + 1);
+            PutTable(disk, record, {{0x00, 0x83, last - record, i + 1}});
             if (i + 1 < Records)
                 SetEntry(disk, record, 1, 0x00, 0x05, i + 1, 1);
         }

@@ -19,10 +19,7 @@ namespace {
 
 // The console up to the detail pass of drive 0, the only drive present.
 std::string ConsoleBeforeDetail() {
-    std::string text = "A: Process disk 0, Open 1\n";
-    for (int disk = 1; disk < 10; ++disk)
-        text += "A: Process disk " + std::to_string(disk) + ", Open 0\n";
-    return text + "B: Process disk 0, Open 1\n";
+    return SummaryPassLines({0}) + DetailPassLine(0);
 }
 
 std::string Question(uint32_t backup) {
@@ -32,14 +29,8 @@ std::string Question(uint32_t backup) {
 
 const std::string Copied = "Backup BPB copied to BPB.\n";
 
-std::string Unsigned(int number, uint32_t sector) {
-    return "\n#" + std::to_string(number) + " BPB sector signature is not 0xaa55. (sector " +
-           std::to_string(sector) + ")\n";
-}
-
 void BreakSignature(DiskImage& disk, uint64_t sector) {
-    disk.At(sector)[510] = 0x00;
-    disk.At(sector)[511] = 0x00;
+    Unsign(disk, sector);
     disk.At(sector)[0] = 0x00; // a damaged jump as well
 }
 
@@ -47,8 +38,7 @@ void BreakSignature(DiskImage& disk, uint64_t sector) {
 // signed backup six sectors on.
 void PutBrokenFat32(DiskImage& disk, int index, uint32_t start) {
     SetEntry(disk, 0, index, 0x00, 0x0C, start, 2000);
-    PutFat32BootSector(disk, start, start, 2000, 6);
-    PutFat32BootSector(disk, start + 6, start, 2000, 6);
+    PutFat32WithBackup(disk, start, 2000);
     BreakSignature(disk, start);
 }
 
@@ -87,12 +77,11 @@ class RepairAnswer : public ::testing::TestWithParam<Answer> {
 
 TEST_P(RepairAnswer, WritesOnlyOnALineStartingWithY) {
     DiskImage disk = BrokenFat32Disk();
-    UseImage(0, disk);
-    MemoryRun run = RunInMemory(GetParam().input);
+    MemoryRun run = RunOnImage(disk, GetParam().input);
 
     EXPECT_EQ(run.console, ConsoleBeforeDetail() + Question(69) + (GetParam().yes ? Copied : ""));
-    EXPECT_EQ(WalkOutput(run.summary), Unsigned(1, 63));
-    EXPECT_EQ(WalkOutput(run.detail[0]), Unsigned(1, 63) + HexDump(disk.Get(63)) +
+    EXPECT_EQ(WalkOutput(run.summary), UnsignedBootSector(1, 63));
+    EXPECT_EQ(WalkOutput(run.detail[0]), UnsignedBootSector(1, 63) + HexDump(disk.Get(63)) +
                                              "\n#1 Backup BPB sector at 69\n" +
                                              HexDump(disk.Get(69)));
     EXPECT_EQ(MemoryDriveAt(0).bytes, GetParam().yes ? Restored(disk, 63, 69) : ToBytes(disk));
@@ -110,35 +99,29 @@ TEST_F(Repair, EachQuestionReadsItsOwnLine) {
     Sign(disk, 0);
     PutBrokenFat32(disk, 0, 63);
     PutBrokenFat32(disk, 1, 2063);
-    UseImage(0, disk);
-    MemoryRun run = RunInMemory("n\ny\n");
+    MemoryRun run = RunOnImage(disk, "n\ny\n");
     EXPECT_EQ(run.console, ConsoleBeforeDetail() + Question(69) + Question(2069) + Copied);
     EXPECT_EQ(MemoryDriveAt(0).bytes, Restored(disk, 2063, 2069));
     EXPECT_EQ(WalkOutput(run.detail[0]),
-              Unsigned(1, 63) + HexDump(disk.Get(63)) + "\n#1 Backup BPB sector at 69\n" +
-                  HexDump(disk.Get(69)) + Unsigned(2, 2063) + HexDump(disk.Get(2063)) +
+              UnsignedBootSector(1, 63) + HexDump(disk.Get(63)) + "\n#1 Backup BPB sector at 69\n" +
+                  HexDump(disk.Get(69)) + UnsignedBootSector(2, 2063) + HexDump(disk.Get(2063)) +
                   "\n#2 Backup BPB sector at 2069\n" + HexDump(disk.Get(2069)));
 
     // After the first line the input ends: the second question is answered no.
-    ResetMemoryDrives();
-    UseImage(0, disk);
-    run = RunInMemory("y and the rest of the line\n");
+    run = RunOnImage(disk, "y and the rest of the line\n");
     EXPECT_EQ(run.console, ConsoleBeforeDetail() + Question(69) + Copied + Question(2069));
     EXPECT_EQ(MemoryDriveAt(0).bytes, Restored(disk, 63, 69));
 }
 
 TEST_F(Repair, NtfsBackupInTheLastSectorIsCopied) {
     DiskImage disk = BlankDisk(1063);
-    Sign(disk, 0);
-    SetEntry(disk, 0, 0, 0x80, 0x07, 63, 1000);
-    PutNtfsBootSector(disk, 63, 63, 999);
-    PutNtfsBootSector(disk, 1062, 63, 999);
+    PutTable(disk, 0, {{0x80, 0x07, 63, 1000}});
+    PutNtfsWithBackup(disk, 63, 1000);
     BreakSignature(disk, 63);
-    UseImage(0, disk);
-    MemoryRun run = RunInMemory("y\n");
+    MemoryRun run = RunOnImage(disk, "y\n");
     EXPECT_EQ(run.console, ConsoleBeforeDetail() + Question(1062) + Copied);
-    EXPECT_EQ(WalkOutput(run.summary), Unsigned(1, 63));
-    EXPECT_EQ(WalkOutput(run.detail[0]), Unsigned(1, 63) + HexDump(disk.Get(63)) +
+    EXPECT_EQ(WalkOutput(run.summary), UnsignedBootSector(1, 63));
+    EXPECT_EQ(WalkOutput(run.detail[0]), UnsignedBootSector(1, 63) + HexDump(disk.Get(63)) +
                                              "\n#1 Backup BPB sector at 1062\n" +
                                              HexDump(disk.Get(1062)));
     EXPECT_EQ(MemoryDriveAt(0).bytes, Restored(disk, 63, 1062));
@@ -147,9 +130,8 @@ TEST_F(Repair, NtfsBackupInTheLastSectorIsCopied) {
 TEST_F(Repair, AllZeroBootSectorIsRestoredToo) {
     DiskImage disk = BrokenFat32Disk();
     disk.At(63).fill(0);
-    UseImage(0, disk);
-    MemoryRun run = RunInMemory("y\n");
-    EXPECT_EQ(WalkOutput(run.detail[0]), Unsigned(1, 63) + "Sector is all zero.\n" +
+    MemoryRun run = RunOnImage(disk, "y\n");
+    EXPECT_EQ(WalkOutput(run.detail[0]), UnsignedBootSector(1, 63) + "Sector is all zero.\n" +
                                              "\n#1 Backup BPB sector at 69\n" +
                                              HexDump(disk.Get(69)));
     EXPECT_EQ(MemoryDriveAt(0).bytes, Restored(disk, 63, 69));
@@ -158,33 +140,28 @@ TEST_F(Repair, AllZeroBootSectorIsRestoredToo) {
 TEST_F(Repair, UnsignedOrUnreadableBackupIsNotOffered) {
     DiskImage unsignedBackup = BrokenFat32Disk();
     BreakSignature(unsignedBackup, 69);
-    UseImage(0, unsignedBackup);
-    MemoryRun run = RunInMemory("y\n");
+    MemoryRun run = RunOnImage(unsignedBackup, "y\n");
     EXPECT_EQ(run.console, ConsoleBeforeDetail() + "Backup BPB is at sector 69.\n");
     EXPECT_EQ(WalkOutput(run.detail[0]),
-              Unsigned(1, 63) + HexDump(unsignedBackup.Get(63)) +
+              UnsignedBootSector(1, 63) + HexDump(unsignedBackup.Get(63)) +
                   "\n#1 Backup BPB sector signature is not 0xaa55. Sector 69\n" +
                   HexDump(unsignedBackup.Get(69)));
     EXPECT_EQ(MemoryDriveAt(0).bytes, ToBytes(unsignedBackup));
 
-    ResetMemoryDrives();
     DiskImage zeroBackup = BrokenFat32Disk();
     zeroBackup.At(69).fill(0);
-    UseImage(0, zeroBackup);
-    run = RunInMemory("y\n");
+    run = RunOnImage(zeroBackup, "y\n");
     EXPECT_EQ(run.console, ConsoleBeforeDetail() + "Backup BPB is at sector 69.\n");
     EXPECT_EQ(WalkOutput(run.detail[0]),
-              Unsigned(1, 63) + HexDump(zeroBackup.Get(63)) +
+              UnsignedBootSector(1, 63) + HexDump(zeroBackup.Get(63)) +
                   "\n#1 Backup BPB sector signature is not 0xaa55. Sector 69\n"
                   "Sector is all zero.\n");
     EXPECT_EQ(MemoryDriveAt(0).bytes, ToBytes(zeroBackup));
 
-    ResetMemoryDrives();
     DiskImage shortImage = BrokenFat32Disk(66);
-    UseImage(0, shortImage);
-    run = RunInMemory("y\n");
+    run = RunOnImage(shortImage, "y\n");
     EXPECT_EQ(run.console, ConsoleBeforeDetail() + "Backup BPB is at sector 69.\n");
-    EXPECT_EQ(WalkOutput(run.detail[0]), Unsigned(1, 63) + HexDump(shortImage.Get(63)) +
+    EXPECT_EQ(WalkOutput(run.detail[0]), UnsignedBootSector(1, 63) + HexDump(shortImage.Get(63)) +
                                              "Reading failed. 0 \n"
                                              "\n#1 Failed to read backup BPB (69)\n");
     EXPECT_EQ(MemoryDriveAt(0).bytes, ToBytes(shortImage));
@@ -192,15 +169,13 @@ TEST_F(Repair, UnsignedOrUnreadableBackupIsNotOffered) {
 
 TEST_F(Repair, TypeWithoutBackupGetsNoQuestion) {
     DiskImage disk = BlankDisk(1063);
-    Sign(disk, 0);
-    SetEntry(disk, 0, 0, 0x80, 0x06, 63, 1000);
+    PutTable(disk, 0, {{0x80, 0x06, 63, 1000}});
     PutFat16BootSector(disk, 63, 63, 1000);
     PutFat16BootSector(disk, 69, 63, 1000);
     BreakSignature(disk, 63);
-    UseImage(0, disk);
-    MemoryRun run = RunInMemory("y\n");
+    MemoryRun run = RunOnImage(disk, "y\n");
     EXPECT_EQ(run.console, ConsoleBeforeDetail());
-    EXPECT_EQ(WalkOutput(run.detail[0]), Unsigned(1, 63) + HexDump(disk.Get(63)));
+    EXPECT_EQ(WalkOutput(run.detail[0]), UnsignedBootSector(1, 63) + HexDump(disk.Get(63)));
     EXPECT_EQ(MemoryDriveAt(0).bytes, ToBytes(disk));
 }
 
@@ -214,7 +189,7 @@ TEST_F(Repair, FailedWriteIsReportedAndClaimsNothing) {
     EXPECT_EQ(run.console.find("copied"), std::string::npos);
     EXPECT_EQ(MemoryDriveAt(0).bytes, ToBytes(disk));
     // The broken boot sector's dump was written before the question.
-    EXPECT_EQ(WalkOutput(run.detail[0]), Unsigned(1, 63) + HexDump(disk.Get(63)) +
+    EXPECT_EQ(WalkOutput(run.detail[0]), UnsignedBootSector(1, 63) + HexDump(disk.Get(63)) +
                                              "\n#1 Backup BPB sector at 69\n" +
                                              HexDump(disk.Get(69)));
 }

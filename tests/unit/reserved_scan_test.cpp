@@ -10,19 +10,12 @@
 
 namespace {
 
-const std::string ScanLine = "Scan sectors 1 to 62 and check for zero.\n";
-
 // A signed MBR with data of its own, so that sector 0 is never the scan's matter.
 DiskImage DiskWithMbr(uint64_t sectors) {
     DiskImage disk = BlankDisk(sectors);
     std::memcpy(disk.At(0).data(), "boot loader", 11);
-    Sign(disk, 0);
-    SetEntry(disk, 0, 0, 0x80, 0x83, 63, sectors > 63 ? static_cast<uint32_t>(sectors - 63) : 1);
+    PutTable(disk, 0, {{0x80, 0x83, 63, sectors > 63 ? static_cast<uint32_t>(sectors - 63) : 1}});
     return disk;
-}
-
-std::string ZeroCheck(const DiskImage& disk, int sector) {
-    return "Zero check: sector " + std::to_string(sector) + " \n" + HexDump(disk.Get(sector));
 }
 
 class ReservedScan : public ::testing::Test {
@@ -32,16 +25,13 @@ class ReservedScan : public ::testing::Test {
 
 TEST_F(ReservedScan, EmptyAndF6FilledSectorsAreNotListed) {
     DiskImage zero = DiskWithMbr(200);
-    UseImage(0, zero);
-    EXPECT_EQ(RunInMemory().zero[0], ScanLine + "\n");
+    EXPECT_EQ(RunOnImage(zero).zero[0], ScanHeading + "\n");
 
-    ResetMemoryDrives();
     DiskImage filled = DiskWithMbr(200);
     for (int sector = 1; sector <= 62; sector += 3)
         Fill(filled, sector, 0xF6);
     Fill(filled, 63, 0x11); // sector 63 lies outside the scan
-    UseImage(0, filled);
-    EXPECT_EQ(RunInMemory().zero[0], ScanLine + "\n");
+    EXPECT_EQ(RunOnImage(filled).zero[0], ScanHeading + "\n");
 }
 
 TEST_F(ReservedScan, SectorsHoldingDataAreDumped) {
@@ -51,36 +41,32 @@ TEST_F(ReservedScan, SectorsHoldingDataAreDumped) {
     disk.At(2)[100] = 0x00; // almost F6: data
     disk.At(3)[511] = 0x01;
     Fill(disk, 4, 0xF6);
-    UseImage(0, disk);
-    EXPECT_EQ(RunInMemory().zero[0],
-              ScanLine + ZeroCheck(disk, 1) + ZeroCheck(disk, 2) + ZeroCheck(disk, 3) + "\n");
+    EXPECT_EQ(RunOnImage(disk).zero[0], ScanHeading + ZeroCheck(1, disk.Get(1)) +
+                                            ZeroCheck(2, disk.Get(2)) + ZeroCheck(3, disk.Get(3)) +
+                                            "\n");
 
-    ResetMemoryDrives();
     DiskImage edges = DiskWithMbr(200);
     edges.At(62)[0] = 0x20;
-    UseImage(0, edges);
-    EXPECT_EQ(RunInMemory().zero[0], ScanLine + ZeroCheck(edges, 62) + "\n");
+    EXPECT_EQ(RunOnImage(edges).zero[0], ScanHeading + ZeroCheck(62, edges.Get(62)) + "\n");
 }
 
 TEST_F(ReservedScan, MediumShorterThan63SectorsEndsTheScan) {
     DiskImage ten = DiskWithMbr(10);
     ten.At(9)[0] = 0x42;
-    UseImage(0, ten);
-    EXPECT_EQ(RunInMemory().zero[0], ScanLine + ZeroCheck(ten, 9) +
-                                         "Reading failed. 0 \n"
-                                         "Reading sector 10 (disk 0) failed.\n\n");
+    EXPECT_EQ(RunOnImage(ten).zero[0], ScanHeading + ZeroCheck(9, ten.Get(9)) +
+                                           "Reading failed. 0 \n"
+                                           "Reading sector 10 (disk 0) failed.\n\n");
 
     // The medium ends in the middle of sector 10.
     ResetMemoryDrives();
     UseImage(0, DiskWithMbr(10));
     MemoryDriveAt(0).bytes.resize(10 * 512 + 256, 0x00);
-    EXPECT_EQ(RunInMemory().zero[0], ScanLine + "Reading failed. 256 \n"
-                                                "Reading sector 10 (disk 0) failed.\n\n");
+    EXPECT_EQ(RunInMemory().zero[0], ScanHeading + "Reading failed. 256 \n"
+                                                   "Reading sector 10 (disk 0) failed.\n\n");
 
-    ResetMemoryDrives();
-    UseImage(0, DiskWithMbr(1));
-    EXPECT_EQ(RunInMemory().zero[0], ScanLine + "Reading failed. 0 \n"
-                                                "Reading sector 1 (disk 0) failed.\n\n");
+    EXPECT_EQ(RunOnImage(DiskWithMbr(1)).zero[0], ScanHeading +
+                                                      "Reading failed. 0 \n"
+                                                      "Reading sector 1 (disk 0) failed.\n\n");
 }
 
 TEST_F(ReservedScan, DriveThatCannotBeOpenedGetsOnlyAnEmptyLine) {
