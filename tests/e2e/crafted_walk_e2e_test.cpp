@@ -102,6 +102,18 @@ const CraftedCase CraftedCases[] = {
      "\n#2 Extended partition table at sector 1000 was already examined; not followed.\n"},
     {"StartWrappingPast2To32", [] { return LinkedDisk(0u - ExtendedStart, 0); },
      "\n#2 Extended partition table at sector 0 was already examined; not followed.\n"},
+    // Text fields are copied byte for byte: a line feed inside a label becomes
+    // CR LF in a Windows report, like every other line end.
+    {"TextFieldsWithControlBytes",
+     [] {
+         DiskImage disk = DiskWithMbr(200, {{0x80, 0x06, 63, 137}});
+         PutFat16BootSector(disk, 63, 63, 137);
+         const uint8_t label[11] = {'L', 'I', 'N', 'E', 0x0A, 'F', 'E', 'E', 'D', 0x01, 0xE9};
+         std::copy(label, label + 11, disk.At(63).begin() + 0x2B);
+         disk.At(63)[0x36] = 0x00; // file system type empty
+         return disk;
+     },
+     "2B Volume label                          : LINE\nFEED\x01\xE9\n"},
     {"ChainOf100000Records", [] { return LongChain(100000); },
      "\n#2 ....................................................>> Disk 0 Extended partition "
      "table\n#  Activeflag    Offset  _____Size____________   Type\n1  00 = No            1 "
