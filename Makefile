@@ -36,9 +36,11 @@ fuzz-build: deps
 	    -DBOOTSIEVE_TESTS=OFF -DBOOTSIEVE_FUZZ=ON
 	cmake --build build-fuzz -j $(JOBS)
 
-# The fuzzer runs first, so that the test summary closes the output.
+# The fuzzer runs first, then the unit tests of the Windows build under Wine, so that
+# the native test summary closes the output.
 check: build fuzz-build
 	$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=60
+	cd build-win && ctest -j $(JOBS) --output-on-failure
 	cd build && ctest -j $(JOBS) --output-on-failure
 
 # Runs the fuzzer until stopped (or for FUZZ_SECONDS), on a copy of the seeds.

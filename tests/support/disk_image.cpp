@@ -1,11 +1,16 @@
 #include "disk_image.h"
 
 #include <cstring>
-#include <fcntl.h>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+
+#if defined(_WIN32)
+#include <filesystem>
+#else
+#include <fcntl.h>
 #include <unistd.h>
+#endif
 
 Sector& DiskImage::At(uint64_t sector) {
     auto it = data.find(sector);
@@ -159,6 +164,29 @@ DiskImage FromBytes(const std::vector<uint8_t>& bytes) {
     return disk;
 }
 
+#if defined(_WIN32)
+
+// Sized first, then the sectors that hold data written: the rest reads as zeros.
+void WriteImageFile(const std::string& path, const DiskImage& disk) {
+    std::error_code error;
+    bool created = std::ofstream(path, std::ios::binary).is_open();
+    if (created)
+        std::filesystem::resize_file(path, disk.sectors * 512, error);
+    std::fstream out(path, std::ios::binary | std::ios::in | std::ios::out);
+    if (!created || error || !out)
+        throw std::runtime_error("cannot create " + path);
+    for (const auto& [sector, contents] : disk.data)
+        if (sector < disk.sectors) {
+            out.seekp(static_cast<std::streamoff>(sector * 512));
+            out.write(reinterpret_cast<const char*>(contents.data()), 512);
+        }
+    out.close();
+    if (!out)
+        throw std::runtime_error("cannot write " + path);
+}
+
+#else
+
 void WriteImageFile(const std::string& path, const DiskImage& disk) {
     int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (fd < 0)
@@ -171,6 +199,8 @@ void WriteImageFile(const std::string& path, const DiskImage& disk) {
     if (!ok)
         throw std::runtime_error("cannot write " + path);
 }
+
+#endif
 
 std::vector<uint8_t> ReadWholeFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
