@@ -22,14 +22,18 @@
 #include <string>
 #include <vector>
 
-#include "boot_code.h"
-#include "disk_device.h"
+#include "disk/byte_order.h"
+#include "disk/disk_device.h"
+#include "disk/memory_disk.h"
+#include "disk/sector.h"
 #include "disk_image.h"
-#include "disk_report.h"
-#include "memory_disk.h"
-#include "partition_walk.h"
-#include "reserved_scan.h"
-#include "sector.h"
+#include "driver/disk_report.h"
+#include "driver/run.h"
+#include "output/output.h"
+#include "partition/boot_code.h"
+#include "partition/mbr_layout.h"
+#include "partition/partition_walk.h"
+#include "scan/reserved_scan.h"
 
 // Heap bytes in use and their high-water mark, for every C++ allocation of the
 // process (the program under test allocates with new only).
@@ -200,11 +204,24 @@ FILE* DevNull(const char* mode) {
     return file;
 }
 
-void ResetProcessState() {
-    for (DiskInfo& info : DiskInfoTable)
-        info = DiskInfo{};
-    std::memset(MbrPartitionTable, 0, sizeof MbrPartitionTable);
+// Reports go to /dev/null; the end of the summary report marks the end of the
+// summary pass.
+FILE* ReportSinkFile = nullptr;
+std::chrono::steady_clock::time_point SummaryEnd;
+
+bool OpenNullReport(const char*) {
+    ReportStream = ReportSinkFile;
+    return true;
 }
+
+bool CloseNullReport(const char* name) {
+    std::fflush(ReportStream);
+    if (std::strcmp(name, "Bootsieve.txt") == 0)
+        SummaryEnd = std::chrono::steady_clock::now();
+    return true;
+}
+
+const ReportSink NullReports = {OpenNullReport, CloseNullReport};
 
 struct RunResult {
     double seconds;
@@ -219,24 +236,14 @@ RunResult RunWhole(std::vector<uint8_t>& image) {
     drive.bytes.swap(image);
     drive.present = true;
     drive.reads = 0;
-    ResetProcessState();
     size_t base = HeapInUse.load();
     HeapPeak = base;
     auto start = std::chrono::steady_clock::now();
-    RunSummaryPass();
-    std::fflush(ReportStream);
-    auto summaryEnd = std::chrono::steady_clock::now();
-    for (int disk = 0; disk < DriveCount; ++disk) {
-        if (!DiskInfoTable[disk].mbrRead)
-            continue;
-        RunDetailPass(disk);
-        ScanReservedSectors(disk);
-    }
-    std::fflush(ReportStream);
+    RunBootsieve(NullReports);
     std::fflush(ConsoleOut);
     auto end = std::chrono::steady_clock::now();
     RunResult result{std::chrono::duration<double>(end - start).count(),
-                     std::chrono::duration<double>(summaryEnd - start).count(), drive.reads,
+                     std::chrono::duration<double>(SummaryEnd - start).count(), drive.reads,
                      HeapPeak.load() - base};
     drive.bytes.swap(image);
     return result;
@@ -335,7 +342,7 @@ void PrintTable(const std::vector<Row>& rows) {
 } // namespace
 
 int main() {
-    ReportStream = DevNull("w");
+    ReportSinkFile = DevNull("w");
     ConsoleOut = DevNull("w");
     ConsoleIn = DevNull("r");
     const std::vector<Layout> layouts = {

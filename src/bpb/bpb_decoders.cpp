@@ -1,10 +1,11 @@
-#include "bpb_decoders.h"
+#include "bpb/bpb_decoders.h"
 
 #include <cinttypes>
 #include <cstddef>
 
-#include "disk_device.h"
-#include "sector.h"
+#include "disk/byte_order.h"
+#include "disk/disk_device.h"
+#include "output/output.h"
 
 namespace {
 

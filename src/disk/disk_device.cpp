@@ -1,7 +1,7 @@
-#include "disk_device.h"
+#include "disk/disk_device.h"
 
-#include "disk_backend.h"
-#include "sector.h"
+#include "disk/disk_backend.h"
+#include "output/output.h"
 
 alignas(SectorSize) uint8_t SectorBuffer[SectorSize];
 
@@ -13,8 +13,8 @@ void CloseDisk() {
     BackendClose();
 }
 
-void SeekSector(uint32_t sector) {
-    BackendSeek(uint64_t{sector} * SectorSize);
+void SeekSector(uint64_t sector) {
+    BackendSeek(sector * SectorSize);
 }
 
 int ReadSector() {

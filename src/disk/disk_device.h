@@ -15,7 +15,7 @@ int OpenDisk(int disk);
 void CloseDisk();
 
 // Positions the drive at the byte offset sector * 512, formed in 64 bits.
-void SeekSector(uint32_t sector);
+void SeekSector(uint64_t sector);
 
 // Reads 512 bytes at the held position into SectorBuffer. Returns 1 only for a
 // full sector. A short count is reported as "Reading failed. %d \n" to the report.

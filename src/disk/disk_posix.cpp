@@ -11,8 +11,8 @@
 #include <linux/fs.h>
 #endif
 
-#include "disk_backend.h"
-#include "drive_list.h"
+#include "disk/disk_backend.h"
+#include "disk/drive_list.h"
 
 namespace {
 

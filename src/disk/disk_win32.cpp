@@ -7,9 +7,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "disk_backend.h"
-#include "drive_list.h"
-#include "sector.h"
+#include "disk/byte_order.h"
+#include "disk/disk_backend.h"
+#include "disk/drive_list.h"
 
 namespace {
 

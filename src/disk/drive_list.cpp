@@ -1,4 +1,4 @@
-#include "drive_list.h"
+#include "disk/drive_list.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,9 +1,9 @@
-#include "memory_disk.h"
+#include "disk/memory_disk.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "disk_backend.h"
+#include "disk/disk_backend.h"
 
 namespace {
 

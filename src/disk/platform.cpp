@@ -1,4 +1,4 @@
-#include "platform.h"
+#include "disk/platform.h"
 
 #include <cctype>
 #include <cerrno>

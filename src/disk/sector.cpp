@@ -1,52 +1,14 @@
-#include "sector.h"
+#include "disk/sector.h"
 
-#include <cstdarg>
-#include <cstring>
+#include <cstdio>
 
-#include "disk_device.h"
+#include "output/output.h"
 
-FILE* ReportStream = nullptr;
-FILE* ConsoleOut = stdout;
-FILE* ConsoleIn = stdin;
-
-uint8_t ReferenceSector[SectorSize];
-
-void Report(const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    vfprintf(ReportStream, format, args);
-    va_end(args);
-}
-
-void Console(const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    vfprintf(ConsoleOut, format, args);
-    va_end(args);
-}
-
-uint64_t LoadLe(const uint8_t* bytes, int width) {
-    uint64_t value = 0;
-    for (int i = width - 1; i >= 0; --i)
-        value = (value << 8) | bytes[i];
-    return value;
-}
-
-void LoadPartitionTable(const uint8_t* sector, PartitionEntry table[PartitionEntries]) {
-    for (int i = 0; i < PartitionEntries; ++i) {
-        const uint8_t* raw = sector + PartitionTableOffset + 16 * i;
-        table[i].status = raw[0];
-        table[i].type = raw[4];
-        table[i].start = LoadLe32(raw + 8);
-        table[i].count = LoadLe32(raw + 12);
-    }
-}
-
-static int AllBytesAre(uint8_t value) {
+static bool AllBytesAre(uint8_t value) {
     for (unsigned i = 0; i < SectorSize; ++i)
         if (SectorBuffer[i] != value)
-            return 0;
-    return 1;
+            return false;
+    return true;
 }
 
 int ClassifySector() {
@@ -57,19 +19,19 @@ int ClassifySector() {
     return SectorData;
 }
 
-int HasBootSignature() {
+bool HasBootSignature() {
     return SectorBuffer[510] == 0x55 && SectorBuffer[511] == 0xAA;
 }
 
-int MatchesReference() {
+bool MatchesReference(const uint8_t reference[SectorSize]) {
     for (unsigned i = 0; i < SectorSize; ++i) {
-        if (SectorBuffer[i] != ReferenceSector[i]) {
+        if (SectorBuffer[i] != reference[i]) {
             Console("Compare at %d, %02x != %02x\n", static_cast<int>(i), SectorBuffer[i],
-                    ReferenceSector[i]);
-            return 0;
+                    reference[i]);
+            return false;
         }
     }
-    return 1;
+    return true;
 }
 
 // One line: "%03x: ", sixteen "%02x ", a blank, the sixteen bytes as text.

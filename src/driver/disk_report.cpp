@@ -1,24 +1,27 @@
-#include "disk_report.h"
+#include "driver/disk_report.h"
 
 #include <cinttypes>
 
-#include "boot_code.h"
-#include "disk_device.h"
-#include "partition_table.h"
-#include "partition_walk.h"
-#include "sector.h"
+#include "disk/disk_device.h"
+#include "disk/sector.h"
+#include "output/output.h"
+#include "partition/boot_code.h"
+#include "partition/partition_table.h"
+#include "partition/partition_walk.h"
 
 DiskInfo DiskInfoTable[DriveCount];
 
 int RunSummaryPass() {
     int opened = 0;
     for (int disk = 0; disk < DriveCount; ++disk) {
-        DiskInfoTable[disk].mbrRead = 0;
+        DiskInfo& info = DiskInfoTable[disk];
+        info = DiskInfo{};
         int open = OpenDisk(disk);
         Console("A: Process disk %d, Open %d\n", disk, open);
         if (open) {
             ++opened;
-            DiskInfoTable[disk].mbrRead = ReportDisk(disk, 0);
+            info.sectorCount = QueryDiskSize(&info.size1000, &info.size1024);
+            info.mbrRead = ReportDisk(disk, Pass::Summary);
         }
     }
     return opened;
@@ -28,25 +31,22 @@ void RunDetailPass(int disk) {
     int open = OpenDisk(disk);
     Console("B: Process disk %d, Open %d\n", disk, open);
     if (open)
-        ReportDisk(disk, 1);
+        ReportDisk(disk, Pass::Detail);
 }
 
-void PrintDiskHeader(int disk, int detail) {
-    DiskInfo& info = DiskInfoTable[disk];
-    if (detail == 0)
-        info.sectorCount = QueryDiskSize(&info.size1000, &info.size1024);
-    const char* suffix = "";
+// The header line's sizes are those the summary pass queried.
+void PrintDiskHeader(int disk) {
+    const DiskInfo& info = DiskInfoTable[disk];
     if (info.size1000 == 0)
-        Report("----------------------- Disk %d MBR ---------------------------- %s\n", disk,
-               suffix);
+        Report("----------------------- Disk %d MBR ---------------------------- \n", disk);
     else if (info.size1000 > 1000000)
         Report("----------------------- Disk %d MBR -------------- Size %" PRIu64 " = %" PRIu64
-               " GB (%" PRIu64 " GiB)%s\n",
-               disk, info.sectorCount, info.size1000 / 1000 / 1000, info.size1024 >> 20, suffix);
+               " GB (%" PRIu64 " GiB)\n",
+               disk, info.sectorCount, info.size1000 / 1000 / 1000, info.size1024 >> 20);
     else
         Report("----------------------- Disk %d MBR -------------- Size %" PRIu64 " = %" PRIu64
-               " MB (%" PRIu64 " MiB)%s\n",
-               disk, info.sectorCount, info.size1000 / 1000, info.size1024 >> 10, suffix);
+               " MB (%" PRIu64 " MiB)\n",
+               disk, info.sectorCount, info.size1000 / 1000, info.size1024 >> 10);
 }
 
 static void ReportBootCode() {
@@ -57,15 +57,16 @@ static void ReportBootCode() {
         Report("MBRcode compare failed\n");
 }
 
-static void ReportSignedMbr(int disk, int detail) {
+static void ReportSignedMbr(int disk, Pass pass) {
     LoadPartitionTable(SectorBuffer, MbrPartitionTable);
     ListPartitionTable(MbrPartitionTable, DiskInfoTable[disk].sectorCount);
-    WalkPartitions(disk, detail);
+    WalkPartitions(disk, pass);
     Report("\n");
 }
 
-int ReportDisk(int disk, int detail) {
-    PrintDiskHeader(disk, detail);
+int ReportDisk(int disk, Pass pass) {
+    const bool detail = pass == Pass::Detail;
+    PrintDiskHeader(disk);
     SeekSector(0);
     int ok = ReadSector();
     if (!ok) {
@@ -82,7 +83,7 @@ int ReportDisk(int disk, int detail) {
             ReportBootCode();
         }
         if (HasBootSignature()) {
-            ReportSignedMbr(disk, detail);
+            ReportSignedMbr(disk, pass);
         } else {
             Report("MBR sector signature is not 0xaa55. (%02x%02x)\n", SectorBuffer[511],
                    SectorBuffer[510]);

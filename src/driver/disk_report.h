@@ -3,7 +3,8 @@
 
 #include <cstdint>
 
-#include "drive_list.h"
+#include "disk/drive_list.h"
+#include "output/pass.h"
 
 constexpr const char* Banner = "_______/ Bootsieve version 5.0 \\______";
 
@@ -11,7 +12,7 @@ struct DiskInfo {
     uint64_t sectorCount;
     uint64_t size1000; // size in thousands of bytes
     uint64_t size1024; // size in KiB
-    int mbrRead;       // 1 when the summary pass read the MBR sector
+    bool mbrRead;      // the summary pass read the MBR sector
 };
 
 extern DiskInfo DiskInfoTable[DriveCount];
@@ -19,5 +20,7 @@ extern DiskInfo DiskInfoTable[DriveCount];
 // Returns the number of drives that opened.
 int RunSummaryPass();
 void RunDetailPass(int disk);
-int ReportDisk(int disk, int detail);
-void PrintDiskHeader(int disk, int detail);
+// The report of the open drive, which it closes. Returns the result of the last
+// read: the MBR's, or in the detail pass sector 63's for an all-zero MBR.
+int ReportDisk(int disk, Pass pass);
+void PrintDiskHeader(int disk);

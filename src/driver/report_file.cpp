@@ -1,32 +1,36 @@
-#include "report_file.h"
+#include "driver/report_file.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
-#include "disk_report.h"
-#include "platform.h"
-#include "sector.h"
+#include "disk/platform.h"
+#include "driver/disk_report.h"
+#include "output/output.h"
 
 namespace {
 PlatformVersion Version = QueryPlatformVersion();
 }
 
-int OpenReport(const char* name) {
+void WriteReportHeader() {
+    Report("%s Windows %d.%d, build %d\n", Banner, Version.major, Version.minor, Version.build);
+}
+
+bool OpenReport(const char* name) {
     std::string why;
     ReportStream = CreateTextFile(name, &why);
     if (!ReportStream) {
         std::fflush(ConsoleOut);
         std::fprintf(stderr, "Bootsieve: cannot create report %s: %s\n", name, why.c_str());
-        return 0;
+        return false;
     }
-    Report("%s Windows %d.%d, build %d\n", Banner, Version.major, Version.minor, Version.build);
-    return 1;
+    WriteReportHeader();
+    return true;
 }
 
 // Buffered writes that failed (a full disk) show up here at the latest.
-int CloseReport(const char* name) {
+bool CloseReport(const char* name) {
     errno = 0;
     bool failed = std::fflush(ReportStream) != 0 || std::ferror(ReportStream);
     int error = errno;

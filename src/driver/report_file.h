@@ -2,9 +2,12 @@
 // with the header line, closed with a check that everything reached the file.
 #pragma once
 
-// Creates the report and writes its header line. Returns 1, or 0 after telling
+// Creates the report and writes its header line. Returns false after telling
 // stderr why the file could not be created.
-int OpenReport(const char* name);
+bool OpenReport(const char* name);
 
-// Closes ReportStream. Returns 1, or 0 after telling stderr that writing failed.
-int CloseReport(const char* name);
+// Closes ReportStream. Returns false after telling stderr that writing failed.
+bool CloseReport(const char* name);
+
+// The first line of every report: the banner and the platform's version.
+void WriteReportHeader();

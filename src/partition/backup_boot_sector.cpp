@@ -1,10 +1,25 @@
-#include "backup_boot_sector.h"
+#include "partition/backup_boot_sector.h"
 
 #include <cstring>
 
-#include "disk_device.h"
+#include "disk/disk_device.h"
+#include "disk/sector.h"
+#include "output/output.h"
+#include "partition/partition_types.h"
 
-void VerifyBackupBootSector(int disk, uint32_t sector, int detail) {
+namespace {
+
+// The good boot sector, saved while its backup is read.
+uint8_t ReferenceSector[SectorSize];
+
+} // namespace
+
+void ResetBackupState() {
+    std::memset(ReferenceSector, 0, SectorSize);
+}
+
+void VerifyBackupBootSector(int disk, uint32_t sector, Pass pass) {
+    const bool detail = pass == Pass::Detail;
     std::memcpy(ReferenceSector, SectorBuffer, SectorSize);
     SeekSector(sector);
     if (!ReadSector()) {
@@ -14,7 +29,7 @@ void VerifyBackupBootSector(int disk, uint32_t sector, int detail) {
     if (HasBootSignature()) {
         if (detail)
             Report(">> Disk %d Backup Boot sector (sector %u)      ", disk, sector);
-        if (MatchesReference()) {
+        if (MatchesReference(ReferenceSector)) {
             if (detail)
                 Report("Backup BPB is OK\n");
         } else {
@@ -32,10 +47,9 @@ void VerifyBackupBootSector(int disk, uint32_t sector, int detail) {
 }
 
 uint32_t BackupLocationForRepair(const PartitionEntry* entry) {
-    switch (entry->type) {
-    case 0x07: return entry->start + entry->count - 1;
-    case 0x0B:
-    case 0x0C: return entry->start + 6;
+    switch (PartitionKindOf(entry->type)) {
+    case PartitionKind::Ntfs: return entry->start + entry->count - 1;
+    case PartitionKind::Fat32: return entry->start + 6;
     default: return 0;
     }
 }
@@ -43,7 +57,7 @@ uint32_t BackupLocationForRepair(const PartitionEntry* entry) {
 // Reads the answer's whole line: yes when it starts with "y" or "Y". An empty
 // line, end of input or a closed input answer no. The report goes out first:
 // it holds the dump of the broken boot sector, its only copy once overwritten.
-static int AnsweredYes() {
+static bool AnsweredYes() {
     std::fflush(ReportStream);
     std::fflush(ConsoleOut);
     int first = std::fgetc(ConsoleIn);
@@ -54,13 +68,13 @@ static int AnsweredYes() {
 
 // Writes SectorBuffer over sector and reads it back: the restore counts only
 // when the device holds the backup afterwards.
-static int WriteAndVerify(uint32_t sector) {
+static bool WriteAndVerify(uint32_t sector) {
     uint8_t backup[SectorSize];
     std::memcpy(backup, SectorBuffer, SectorSize);
     SeekSector(sector);
-    int written = WriteSector() && FlushDisk();
+    bool written = WriteSector() && FlushDisk();
     SeekSector(sector);
-    int verified = written && ReadSector() && std::memcmp(SectorBuffer, backup, SectorSize) == 0;
+    bool verified = written && ReadSector() && std::memcmp(SectorBuffer, backup, SectorSize) == 0;
     std::memcpy(SectorBuffer, backup, SectorSize);
     return verified;
 }

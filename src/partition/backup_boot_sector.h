@@ -5,10 +5,11 @@
 
 #include <cstdint>
 
-#include "sector.h"
+#include "output/pass.h"
+#include "partition/mbr_layout.h"
 
 // Compares the boot sector in SectorBuffer with its backup at sector.
-void VerifyBackupBootSector(int disk, uint32_t sector, int detail);
+void VerifyBackupBootSector(int disk, uint32_t sector, Pass pass);
 
 // Where the backup of a primary partition's boot sector lies, from its entry
 // alone; 0 for a type that keeps none.
@@ -17,3 +18,6 @@ uint32_t BackupLocationForRepair(const PartitionEntry* entry);
 // Offers to copy the signed backup over the unsigned boot sector of MBR entry
 // number (1 to 4); writes only on an answer starting with "y" or "Y".
 void OfferBackupRestore(int number, const PartitionEntry* entry);
+
+// Forgets the boot sector saved for the last comparison.
+void ResetBackupState();

@@ -1,12 +1,12 @@
 // The MBR boot code that Windows 2000 and Windows XP write (English messages),
 // bytes 0 to 439 of such an MBR, and the variant that always reads through the
 // INT 13h extensions.
-#include "boot_code.h"
+#include "partition/boot_code.h"
 
 #include <array>
 #include <cstring>
 
-#include "disk_device.h"
+#include "disk/disk_device.h"
 
 const uint8_t BootCodeTemplate1[BootCodeSize] = {
     0x33, 0xc0, 0x8e, 0xd0, 0xbc, 0x00, 0x7c, 0xfb, 0x50, 0x07, 0x50, 0x1f, 0xfc, 0xbe, 0x1b, 0x7c,

@@ -1,23 +1,9 @@
-#include "partition_table.h"
+#include "partition/partition_table.h"
 
 #include <cinttypes>
 
-const char* PartitionTypeName(uint8_t type) {
-    switch (type) {
-    case 0x00: return "Empty";
-    case 0x01: return "DOS FAT 12";
-    case 0x05: return "DOS Extended CHS";
-    case 0x06: return "DOS FAT 16 CHS";
-    case 0x07: return "Windows NT NTFS";
-    case 0x0B: return "Win95 OSR2 FAT32";
-    case 0x0C: return "Win95 FAT32, LBA";
-    case 0x0E: return "Win95 FAT16, LBA";
-    case 0x0F: return "MS Extended partition, LBA";
-    case 0x42: return "MS MBR Dynamic Disk";
-    case 0xDE: return "Dell PowerEdge Server utilities (FAT fs)";
-    default: return "Not listed";
-    }
-}
+#include "output/output.h"
+#include "partition/partition_types.h"
 
 static void ListEntry(int number, const PartitionEntry& entry) {
     Report("%d  ", number);

@@ -3,9 +3,7 @@
 
 #include <cstdint>
 
-#include "sector.h"
-
-const char* PartitionTypeName(uint8_t type);
+#include "partition/mbr_layout.h"
 
 // Lists the table; diskSectors 0 means no reconciliation with the disk size.
 void ListPartitionTable(const PartitionEntry table[PartitionEntries], uint64_t diskSectors);

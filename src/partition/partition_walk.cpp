@@ -1,12 +1,17 @@
-#include "partition_walk.h"
+#include "partition/partition_walk.h"
 
+#include <algorithm>
+#include <iterator>
 #include <unordered_set>
 #include <vector>
 
-#include "backup_boot_sector.h"
-#include "bpb_decoders.h"
-#include "disk_device.h"
-#include "partition_table.h"
+#include "bpb/bpb_decoders.h"
+#include "disk/disk_device.h"
+#include "disk/sector.h"
+#include "output/output.h"
+#include "partition/backup_boot_sector.h"
+#include "partition/partition_table.h"
+#include "partition/partition_types.h"
 
 PartitionEntry MbrPartitionTable[PartitionEntries];
 
@@ -15,49 +20,40 @@ namespace {
 // Extended boot records already opened on this drive in this pass; the MBR counts.
 std::unordered_set<uint32_t> OpenedRecords;
 
-bool IsExtended(uint8_t type) {
-    return type == 0x05 || type == 0x0F;
-}
-bool IsFat32(uint8_t type) {
-    return type == 0x0B || type == 0x0C;
-}
-bool IsFat(uint8_t type) {
-    return type == 0x01 || type == 0x06 || type == 0x0E || IsFat32(type);
-}
-
-void ExamineFatPartition(int disk, int detail, int number, uint8_t type, uint32_t abs) {
-    if (!detail)
+void ExamineFatPartition(int disk, Pass pass, int number, uint8_t type, uint32_t abs) {
+    if (pass != Pass::Detail)
         return;
     Report(">> #%d Disk %d FAT Partition Boot sector (sector %u)\n", number, disk, abs);
     DumpSector();
     if (IsFat32(type)) {
         uint32_t backup = static_cast<uint32_t>(DecodeFat32Bpb(disk));
-        VerifyBackupBootSector(disk, abs + backup, detail);
+        VerifyBackupBootSector(disk, abs + backup, pass);
     } else {
         DecodeFatBpb(disk);
     }
 }
 
-void ExamineNtfsPartition(int disk, int detail, int number, uint32_t abs, uint32_t count) {
-    if (detail) {
+void ExamineNtfsPartition(int disk, Pass pass, int number, uint32_t abs, uint32_t count) {
+    if (pass == Pass::Detail) {
         Report(">> #%d Disk %d NTFS Partition Boot sector (sector %u)\n", number, disk, abs);
         DumpSector();
         DecodeNtfsBpb(disk);
     }
     // NTFS keeps the copy of its boot sector in the partition's last sector.
-    VerifyBackupBootSector(disk, abs + count - 1, detail);
+    VerifyBackupBootSector(disk, abs + count - 1, pass);
 }
 
 // Any partition but an extended one, its first sector in SectorBuffer.
-void ExamineVolume(int disk, int detail, int number, const PartitionEntry& entry, uint32_t abs) {
-    if (IsFat(entry.type)) {
-        ExamineFatPartition(disk, detail, number, entry.type, abs);
-    } else if (entry.type == 0x07) {
-        ExamineNtfsPartition(disk, detail, number, abs, entry.count);
-    } else if (entry.type != 0x42) {
+void ExamineVolume(int disk, Pass pass, int number, const PartitionEntry& entry, uint32_t abs) {
+    switch (PartitionKindOf(entry.type)) {
+    case PartitionKind::Fat:
+    case PartitionKind::Fat32: ExamineFatPartition(disk, pass, number, entry.type, abs); break;
+    case PartitionKind::Ntfs: ExamineNtfsPartition(disk, pass, number, abs, entry.count); break;
+    case PartitionKind::Dynamic: break;
+    default:
         Report("\n#%d >> Disk %d Unlisted partition type %d. Examine sector %u\n", number, disk,
                entry.type, abs);
-        if (detail)
+        if (pass == Pass::Detail)
             DumpSector();
     }
 }
@@ -101,7 +97,7 @@ bool FrameFinished(const ExtendedFrame& frame) {
 // SectorBuffer at extendedStart. Logical partitions lie relative to the record
 // holding them; links to the next record relative to extendedStart. The chain is
 // walked with an explicit stack of frames, in the order of a depth-first descent.
-void WalkExtendedPartition(int disk, int detail, int number, uint32_t extendedStart) {
+void WalkExtendedPartition(int disk, Pass pass, int number, uint32_t extendedStart) {
     std::vector<ExtendedFrame> stack;
     stack.push_back(OpenExtendedRecord(disk, number, extendedStart));
     while (!stack.empty()) {
@@ -123,7 +119,7 @@ void WalkExtendedPartition(int disk, int detail, int number, uint32_t extendedSt
         if (!ReadSector() || !HasBootSignature())
             continue;
         if (!link) {
-            ExamineVolume(disk, detail, k + 1, entry, sector);
+            ExamineVolume(disk, pass, k + 1, entry, sector);
             continue;
         }
         // A finished frame goes before the descent, so that a plain chain
@@ -134,9 +130,9 @@ void WalkExtendedPartition(int disk, int detail, int number, uint32_t extendedSt
     }
 }
 
-void ReportUnsignedBootSector(int detail, int number, const PartitionEntry& entry) {
+void ReportUnsignedBootSector(Pass pass, int number, const PartitionEntry& entry) {
     Report("\n#%d BPB sector signature is not 0xaa55. (sector %u)\n", number, entry.start);
-    if (!detail)
+    if (pass != Pass::Detail)
         return;
     if (ClassifySector() == SectorEmpty)
         Report("Sector is all zero.\n");
@@ -147,15 +143,20 @@ void ReportUnsignedBootSector(int detail, int number, const PartitionEntry& entr
 
 } // namespace
 
-void ExaminePartition(int disk, int detail, int index, const PartitionEntry* entry, uint32_t base) {
+void ExaminePartition(int disk, Pass pass, int index, const PartitionEntry* entry, uint32_t base) {
     uint32_t abs = base + entry->start;
     if (IsExtended(entry->type))
-        WalkExtendedPartition(disk, detail, index + 1, abs);
+        WalkExtendedPartition(disk, pass, index + 1, abs);
     else
-        ExamineVolume(disk, detail, index + 1, *entry, abs);
+        ExamineVolume(disk, pass, index + 1, *entry, abs);
 }
 
-void WalkPartitions(int disk, int detail) {
+void ResetWalkState() {
+    std::fill(std::begin(MbrPartitionTable), std::end(MbrPartitionTable), PartitionEntry{});
+    OpenedRecords.clear();
+}
+
+void WalkPartitions(int disk, Pass pass) {
     OpenedRecords.clear();
     OpenedRecords.insert(0);
     int found = 0;
@@ -172,9 +173,9 @@ void WalkPartitions(int disk, int detail) {
             continue;
         }
         if (HasBootSignature())
-            ExaminePartition(disk, detail, i, &entry, 0);
+            ExaminePartition(disk, pass, i, &entry, 0);
         else
-            ReportUnsignedBootSector(detail, i + 1, entry);
+            ReportUnsignedBootSector(pass, i + 1, entry);
     }
     if (found == 0) {
         Report("Disk %d, No partition found. Sector 63:\n", disk);

@@ -1,7 +1,8 @@
-#include "reserved_scan.h"
+#include "scan/reserved_scan.h"
 
-#include "disk_device.h"
-#include "sector.h"
+#include "disk/disk_device.h"
+#include "disk/sector.h"
+#include "output/output.h"
 
 void ScanReservedSectors(int disk) {
     if (OpenDisk(disk)) {

@@ -10,13 +10,14 @@
 #include <cstring>
 #include <vector>
 
-#include "disk_device.h"
-#include "disk_report.h"
+#include "disk/byte_order.h"
+#include "disk/disk_device.h"
+#include "disk/memory_disk.h"
+#include "driver/run.h"
 #include "fuzz_input.h"
-#include "memory_disk.h"
-#include "partition_walk.h"
-#include "reserved_scan.h"
-#include "sector.h"
+#include "output/output.h"
+#include "partition/mbr_layout.h"
+#include "partition/partition_types.h"
 
 namespace {
 
@@ -84,16 +85,6 @@ void SetUpDrive(int disk, const Description& d, std::vector<uint8_t>& bytes) {
         drive.opensLeft = 2;
 }
 
-// Everything the run keeps from one drive to the next or from one run to the next.
-void ResetProcessState() {
-    ResetMemoryDrives();
-    for (DiskInfo& info : DiskInfoTable)
-        info = DiskInfo{};
-    std::memset(SectorBuffer, 0, sizeof SectorBuffer);
-    std::memset(ReferenceSector, 0, sizeof ReferenceSector);
-    std::memset(MbrPartitionTable, 0, sizeof MbrPartitionTable);
-}
-
 // Where reports and console lines go: /dev/null, or standard output when
 // BOOTSIEVE_FUZZ_SHOW is set (to look at what one input produces).
 FILE* OutputStream() {
@@ -124,15 +115,16 @@ FILE* OpenAnswers(bool yes, size_t* position) {
     return in;
 }
 
-void RunWholeSequence() {
-    RunSummaryPass();
-    for (int disk = 0; disk < DriveCount; ++disk) {
-        if (!DiskInfoTable[disk].mbrRead)
-            continue;
-        RunDetailPass(disk);
-        ScanReservedSectors(disk);
-    }
+bool OpenNullReport(const char*) {
+    ReportStream = OutputStream();
+    return true;
 }
+
+bool CloseNullReport(const char*) {
+    return true;
+}
+
+const ReportSink NullReports = {OpenNullReport, CloseNullReport};
 
 [[noreturn]] void Fail(const char* what, uint64_t sector) {
     std::fprintf(stderr, "bootsieve_fuzz: %s (sector %llu)\n", what,
@@ -146,7 +138,8 @@ bool IsRestorableBootSector(const std::vector<uint8_t>& before, uint64_t sector)
     PartitionEntry table[PartitionEntries];
     LoadPartitionTable(before.data(), table);
     for (const PartitionEntry& entry : table) {
-        bool keepsBackup = entry.type == 0x07 || entry.type == 0x0B || entry.type == 0x0C;
+        PartitionKind kind = PartitionKindOf(entry.type);
+        bool keepsBackup = kind == PartitionKind::Ntfs || kind == PartitionKind::Fat32;
         if (keepsBackup && entry.start == sector)
             return true;
     }
@@ -189,7 +182,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     int drives = d.options & CopyOnDrive1 ? 2 : 1;
     for (int disk = 0; disk < drives; ++disk)
         Spare[disk].swap(MemoryDriveAt(disk).bytes);
-    ResetProcessState();
+    ResetMemoryDrives();
     for (int disk = 0; disk < drives; ++disk) {
         BuildImage(d, Spare[disk]);
         Before[disk] = Spare[disk];
@@ -197,10 +190,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     size_t answerPosition = 0;
-    ReportStream = OutputStream();
     ConsoleOut = OutputStream();
     ConsoleIn = OpenAnswers(!(d.options & NoAnswers), &answerPosition);
-    RunWholeSequence();
+    RunBootsieve(NullReports);
     std::fclose(ConsoleIn);
     ConsoleIn = stdin;
 

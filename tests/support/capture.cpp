@@ -2,7 +2,10 @@
 
 #include <cstdio>
 
-#include "sector.h"
+#include "disk/byte_order.h"
+#include "disk/sector.h"
+#include "output/output.h"
+#include "partition/mbr_layout.h"
 
 namespace {
 

@@ -5,10 +5,11 @@
 #include <string>
 
 #include "capture.h"
+#include "disk/memory_disk.h"
 #include "disk_image.h"
-#include "memory_disk.h"
 
 struct MemoryRun {
+    int exitCode = -1;
     std::string console;
     std::string summary;
     std::string detail[10];
@@ -18,9 +19,10 @@ struct MemoryRun {
 // Drive n becomes the image; the others stay as they are.
 void UseImage(int disk, const DiskImage& image);
 
-// The whole sequence: summary pass, then per readable drive the detail pass and
-// the scan. answers is what standard input delivers. Report texts start with
-// the disk header (the report files' own header line is not part of them).
+// The whole run, as the program makes it, with the reports held in memory.
+// answers is what standard input delivers. Report texts start with the disk
+// header (the report files' own header line is not part of them); the console
+// holds what lies between the banner and the exit line.
 MemoryRun RunInMemory(const std::string& answers = "");
 
 // RunInMemory with every drive reset and drive 0 holding image.

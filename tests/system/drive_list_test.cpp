@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <random>
 
-#include "drive_list.h"
-#include "platform.h"
+#include "disk/drive_list.h"
+#include "disk/platform.h"
 #include "program_run.h"
 
 namespace fs = std::filesystem;

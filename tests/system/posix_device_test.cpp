@@ -12,10 +12,13 @@
 #include <unistd.h>
 
 #include "capture.h"
-#include "disk_device.h"
+#include "disk/byte_order.h"
+#include "disk/disk_device.h"
+#include "disk/sector.h"
 #include "disk_image.h"
+#include "output/output.h"
+#include "partition/mbr_layout.h"
 #include "program_run.h"
-#include "sector.h"
 
 namespace {
 

@@ -4,9 +4,9 @@
 #include <cstring>
 #include <string>
 
-#include "boot_code.h"
-#include "disk_device.h"
+#include "disk/disk_device.h"
 #include "memory_run.h"
+#include "partition/boot_code.h"
 #include "report_text.h"
 #include "sha256.h"
 

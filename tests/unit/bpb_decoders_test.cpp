@@ -4,8 +4,8 @@
 #include <cstring>
 #include <sstream>
 
-#include "bpb_decoders.h"
-#include "disk_device.h"
+#include "bpb/bpb_decoders.h"
+#include "disk/disk_device.h"
 #include "disk_image.h"
 #include "memory_run.h"
 

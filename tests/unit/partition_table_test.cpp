@@ -2,7 +2,8 @@
 #include <gtest/gtest.h>
 
 #include "memory_run.h"
-#include "partition_table.h"
+#include "partition/partition_table.h"
+#include "partition/partition_types.h"
 #include "report_text.h"
 
 namespace {
@@ -70,35 +71,20 @@ TEST(PartitionTableTest, ExtentIsEntry1StartPlusAllFourSizes) {
         std::string::npos);
 }
 
-TEST(PartitionTableTest, EveryKnownTypeNameAndTheUnlisted) {
-    const struct {
-        uint8_t type;
-        const char* name;
-    } names[] = {
-        {0x00, "Empty"},
-        {0x01, "DOS FAT 12"},
-        {0x05, "DOS Extended CHS"},
-        {0x06, "DOS FAT 16 CHS"},
-        {0x07, "Windows NT NTFS"},
-        {0x0B, "Win95 OSR2 FAT32"},
-        {0x0C, "Win95 FAT32, LBA"},
-        {0x0E, "Win95 FAT16, LBA"},
-        {0x0F, "MS Extended partition, LBA"},
-        {0x42, "MS MBR Dynamic Disk"},
-        {0xDE, "Dell PowerEdge Server utilities (FAT fs)"},
-        {0x83, "Not listed"},
-        {0xEE, "Not listed"},
-        {0x04, "Not listed"},
-        {0xFF, "Not listed"},
-    };
-    for (const auto& [type, name] : names) {
+// Every type code lists with its name from the type table; codes without a row
+// list as "Not listed".
+TEST(PartitionTableTest, EveryTypeListsWithItsTableName) {
+    for (int type = 0; type < 256; ++type) {
         char hex[3];
         std::snprintf(hex, sizeof hex, "%02x", type);
         std::string expected = "1  80 = Yes        2048       4096 =      2 MiB  " +
-                               std::string(hex) + " = " + name + "\n";
-        std::string listing = Listing(OneEntry(0x80, type, 2048, 4096), 0);
+                               std::string(hex) + " = " +
+                               PartitionTypeName(static_cast<uint8_t>(type)) + "\n";
+        std::string listing = Listing(OneEntry(0x80, static_cast<uint8_t>(type), 2048, 4096), 0);
         EXPECT_EQ(listing, Header + expected + EmptyLine2 + EmptyLine3 + EmptyLine4);
     }
+    EXPECT_STREQ(PartitionTypeName(0x83), "Not listed");
+    EXPECT_STREQ(PartitionTypeName(0xEE), "Not listed");
     EXPECT_EQ(Listing(OneEntry(0x00, 0xDE, 63, 999), 0).substr(Header.size()),
               "1  00 = No           63        999 =      0 MiB  de = Dell PowerEdge Server "
               "utilities (FAT fs)\n" +

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "disk_report.h"
+#include "driver/disk_report.h"
 #include "memory_run.h"
 #include "report_text.h"
 

@@ -9,10 +9,13 @@
 #include <unistd.h>
 #endif
 
-#include "backup_boot_sector.h"
-#include "disk_device.h"
-#include "disk_report.h"
-#include "sector.h"
+#include "disk/byte_order.h"
+#include "disk/disk_device.h"
+#include "disk/sector.h"
+#include "driver/disk_report.h"
+#include "output/output.h"
+#include "partition/backup_boot_sector.h"
+#include "partition/mbr_layout.h"
 
 #include "memory_run.h"
 #include "report_text.h"

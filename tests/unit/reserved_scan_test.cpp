@@ -6,7 +6,7 @@
 
 #include "memory_run.h"
 #include "report_text.h"
-#include "reserved_scan.h"
+#include "scan/reserved_scan.h"
 
 namespace {
 

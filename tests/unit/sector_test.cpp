@@ -6,11 +6,16 @@
 #include <sstream>
 #include <vector>
 
-#include "disk_device.h"
+#include "disk/byte_order.h"
+#include "disk/disk_device.h"
+#include "disk/sector.h"
 #include "memory_run.h"
-#include "sector.h"
+#include "output/output.h"
+#include "partition/mbr_layout.h"
 
 namespace {
+
+uint8_t ReferenceSector[SectorSize];
 
 class SectorTest : public ::testing::Test {
   protected:
@@ -81,7 +86,7 @@ TEST_F(SectorTest, EqualSectorsMatchSilently) {
     for (unsigned i = 0; i < SectorSize; ++i)
         SectorBuffer[i] = ReferenceSector[i] = static_cast<uint8_t>(i * 7);
     int result = -1;
-    std::string console = CaptureConsole([&] { result = MatchesReference(); });
+    std::string console = CaptureConsole([&] { result = MatchesReference(ReferenceSector); });
     EXPECT_EQ(result, 1);
     EXPECT_EQ(console, "");
 }
@@ -90,7 +95,7 @@ TEST_F(SectorTest, OnlyTheFirstDifferenceIsPrintedWithTwoHexDigits) {
     SectorBuffer[511] = 0xAA;
     ReferenceSector[511] = 0x55;
     int result = -1;
-    std::string console = CaptureConsole([&] { result = MatchesReference(); });
+    std::string console = CaptureConsole([&] { result = MatchesReference(ReferenceSector); });
     EXPECT_EQ(result, 0);
     EXPECT_EQ(console, "Compare at 511, aa != 55\n");
 
@@ -98,14 +103,14 @@ TEST_F(SectorTest, OnlyTheFirstDifferenceIsPrintedWithTwoHexDigits) {
     SectorBuffer[3] = 0x05;
     ReferenceSector[3] = 0xF0;
     SectorBuffer[100] = 0x11;
-    console = CaptureConsole([&] { result = MatchesReference(); });
+    console = CaptureConsole([&] { result = MatchesReference(ReferenceSector); });
     EXPECT_EQ(result, 0);
     EXPECT_EQ(console, "Compare at 3, 05 != f0\n");
 
     std::memset(SectorBuffer, 0, SectorSize);
     std::memset(ReferenceSector, 0, SectorSize);
     SectorBuffer[0] = 0x80;
-    console = CaptureConsole([&] { result = MatchesReference(); });
+    console = CaptureConsole([&] { result = MatchesReference(ReferenceSector); });
     EXPECT_EQ(console, "Compare at 0, 80 != 00\n");
 }
 

@@ -1,0 +1,21 @@
+#include "output/output.h"
+
+#include <cstdarg>
+
+FILE* ReportStream = nullptr;
+FILE* ConsoleOut = stdout;
+FILE* ConsoleIn = stdin;
+
+void Report(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    vfprintf(ReportStream, format, args);
+    va_end(args);
+}
+
+void Console(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    vfprintf(ConsoleOut, format, args);
+    va_end(args);
+}

@@ -1,0 +1,28 @@
+#include "partition/partition_types.h"
+
+namespace {
+
+const PartitionType Types[] = {
+    {TypeEmpty, "Empty", PartitionKind::Empty},
+    {TypeFat12, "DOS FAT 12", PartitionKind::Fat},
+    {TypeExtendedChs, "DOS Extended CHS", PartitionKind::Extended},
+    {TypeFat16Chs, "DOS FAT 16 CHS", PartitionKind::Fat},
+    {TypeNtfs, "Windows NT NTFS", PartitionKind::Ntfs},
+    {TypeFat32Chs, "Win95 OSR2 FAT32", PartitionKind::Fat32},
+    {TypeFat32Lba, "Win95 FAT32, LBA", PartitionKind::Fat32},
+    {TypeFat16Lba, "Win95 FAT16, LBA", PartitionKind::Fat},
+    {TypeExtendedLba, "MS Extended partition, LBA", PartitionKind::Extended},
+    {TypeDynamicDisk, "MS MBR Dynamic Disk", PartitionKind::Dynamic},
+    {TypeDellUtility, "Dell PowerEdge Server utilities (FAT fs)", PartitionKind::Other},
+};
+
+const PartitionType NotListed = {0, "Not listed", PartitionKind::Other};
+
+} // namespace
+
+const PartitionType& LookupPartitionType(uint8_t type) {
+    for (const PartitionType& row : Types)
+        if (row.code == type)
+            return row;
+    return NotListed;
+}
