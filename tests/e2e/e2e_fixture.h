@@ -11,8 +11,11 @@
 #include <vector>
 
 #include "disk_image.h"
+#include "image_snapshot.h"
 #include "program_run.h"
 #include "report_text.h"
+#include "sample_images.h"
+#include "windows_runs.h"
 
 // The report header with the platform's numbers as WithoutVersion leaves them.
 extern const std::string ReportHeader;
@@ -22,52 +25,6 @@ extern const std::string ReportHeader;
 // what the detail passes asked and answered, and the closing line.
 std::string ExpectedConsole(std::initializer_list<int> opened, std::initializer_list<int> detailed,
                             const std::string& questions = "");
-
-// ---- Image files ----
-
-// The contents of an image file: its size and the 4 KiB blocks that are not zero,
-// found through the file's data extents, so a sparse multi-TB image costs nothing.
-struct ImageSnapshot {
-    std::string path;
-    uint64_t size = 0;
-    std::map<uint64_t, std::vector<uint8_t>> blocks; // by block index
-};
-
-ImageSnapshot TakeSnapshot(const std::string& path);
-Sector SnapshotSector(const ImageSnapshot& image, uint64_t sector);
-void SetSnapshotSector(ImageSnapshot& image, uint64_t sector, const Sector& contents);
-// "" when the file holds exactly what expected says, else where it differs.
-std::string DifferenceFrom(const ImageSnapshot& expected);
-
-// Copies an image keeping its holes.
-void CopySparse(const std::string& from, const std::string& to);
-Sector ReadImageSector(const std::string& path, uint64_t sector);
-uint64_t Le(const Sector& sector, unsigned offset, int width);
-
-// ---- Sample images made by tests/images/make_images.sh with the real tools ----
-
-struct SfdiskPartition {
-    int number = 0; // 1..4 primary, 5.. logical
-    uint64_t start = 0;
-    uint64_t size = 0;
-    unsigned type = 0;
-    bool bootable = false;
-};
-
-// The directory the script filled, made once per test program run; "" with
-// *why set when the images could not be made.
-const std::string& SampleImageDir(std::string* why, bool* toolsMissing);
-// The partitions that `sfdisk --dump` listed for the sample NAME.img.
-std::vector<SfdiskPartition> SampleTable(const std::string& name);
-const SfdiskPartition* FindPartition(const std::vector<SfdiskPartition>& table, unsigned type);
-
-// Output of a command, or "" when it fails.
-std::string CommandOutput(const std::string& command);
-// "key: value" and "key=value" lines of minfo's output for the FAT volume at sector.
-std::map<std::string, std::string> MinfoFields(const std::string& image, uint64_t sector);
-// "Key: value" lines of `ntfsinfo -m` for the NTFS volume of count sectors at sector.
-std::map<std::string, std::string> NtfsinfoFields(const std::string& image, uint64_t sector,
-                                                  uint64_t count);
 
 // ---- The run ----
 
@@ -90,16 +47,6 @@ RunOptions Drives(const std::vector<std::string>& drives, const std::string& dir
 RunOptions Answered(const std::vector<std::string>& drives, const std::string& answers);
 // For runs whose directory or images the native program cannot share.
 Expect NotComparedWithNative();
-
-struct Outcome {
-    int exitCode = -1;
-    std::string console;
-    std::string errors;
-    std::map<std::string, std::string> reports; // by file name, WithoutVersion applied
-
-    bool Has(const std::string& name) const { return reports.count(name) != 0; }
-    std::string Report(const std::string& name) const;
-};
 
 class ProgramTest : public ::testing::TestWithParam<Program> {
   protected:

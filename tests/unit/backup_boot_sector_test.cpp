@@ -2,15 +2,13 @@
 // runs over disks held in memory.
 #include <gtest/gtest.h>
 
+#include "memory_fixture.h"
 #include "memory_run.h"
 #include "report_text.h"
 
 namespace {
 
-class BackupBootSector : public ::testing::Test {
-  protected:
-    void SetUp() override { ResetMemoryDrives(); }
-};
+class BackupBootSector : public MemoryDriveTest {};
 
 // One NTFS partition at 63 of 1000 sectors: its backup is the last one, 1062.
 DiskImage NtfsDisk(uint64_t diskSectors = 1063, uint32_t count = 1000) {

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "memory_fixture.h"
 #include "disk/disk_device.h"
 #include "memory_run.h"
 #include "partition/boot_code.h"
@@ -81,10 +82,8 @@ TEST(BootCodeTest, Template2DiffersInExactlyTheTwentyListedBytes) {
     EXPECT_EQ(differing, 20);
 }
 
-class IdentifyBootCodeTest : public ::testing::Test {
+class IdentifyBootCodeTest : public MemoryDriveTest {
   protected:
-    void SetUp() override { std::memset(SectorBuffer, 0, SectorSize); }
-
     void LoadCode(const uint8_t* code) { std::memcpy(SectorBuffer, code, BootCodeSize); }
 };
 
@@ -121,11 +120,7 @@ TEST_F(IdentifyBootCodeTest, OneChangedByteMatchesNeither) {
     EXPECT_EQ(IdentifyBootCode(), 0);
 }
 
-class BootCodeReportTest : public ::testing::Test {
-  protected:
-    void SetUp() override { ResetMemoryDrives(); }
-    void TearDown() override { ResetMemoryDrives(); }
-};
+class BootCodeReportTest : public MemoryDriveTest {};
 
 const std::string Header64Sectors = DiskHeader(0, "Size 64 = 0 MB (0 MiB)");
 

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "memory_fixture.h"
 #include "disk/disk_device.h"
 #include "driver/disk_report.h"
 #include "memory_run.h"
@@ -15,11 +16,7 @@ const std::string NoSizeHeader = DiskHeader(0);
 const std::string Header64Sectors = DiskHeader(0, "Size 64 = 0 MB (0 MiB)");
 const std::string ReservedScanAllZero = ScanHeading + "\n";
 
-class DiskHeaderTest : public ::testing::Test {
-  protected:
-    void SetUp() override { ResetMemoryDrives(); }
-    void TearDown() override { ResetMemoryDrives(); }
-};
+class DiskHeaderTest : public MemoryDriveTest {};
 
 // The first line of the summary for a drive whose size query answers `bytes`; the
 // medium itself is small and its MBR all zero.

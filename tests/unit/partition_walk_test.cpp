@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "memory_fixture.h"
 #include "driver/disk_report.h"
 #include "memory_run.h"
 #include "report_text.h"
@@ -66,10 +67,7 @@ unsigned SummaryPassReads() {
     return MemoryDriveAt(0).reads;
 }
 
-class PartitionWalk : public ::testing::Test {
-  protected:
-    void SetUp() override { ResetMemoryDrives(); }
-};
+class PartitionWalk : public MemoryDriveTest {};
 
 TEST_F(PartitionWalk, TableWithoutPartitionDumpsSector63InBothPasses) {
     DiskImage disk = SignedMbrDisk(200);

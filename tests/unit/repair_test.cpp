@@ -9,6 +9,7 @@
 #include <unistd.h>
 #endif
 
+#include "memory_fixture.h"
 #include "disk/byte_order.h"
 #include "disk/disk_device.h"
 #include "disk/sector.h"
@@ -60,10 +61,7 @@ std::vector<uint8_t> Restored(DiskImage disk, uint64_t to, uint64_t from) {
     return ToBytes(disk);
 }
 
-class Repair : public ::testing::Test {
-  protected:
-    void SetUp() override { ResetMemoryDrives(); }
-};
+class Repair : public MemoryDriveTest {};
 
 struct Answer {
     const char* input;
@@ -75,10 +73,7 @@ void PrintTo(const Answer& answer, std::ostream* out) {
          << (answer.yes ? " (yes)" : " (no)");
 }
 
-class RepairAnswer : public ::testing::TestWithParam<Answer> {
-  protected:
-    void SetUp() override { ResetMemoryDrives(); }
-};
+class RepairAnswer : public MemoryDriveParamTest<Answer> {};
 
 TEST_P(RepairAnswer, WritesOnlyOnALineStartingWithY) {
     DiskImage disk = BrokenFat32Disk();

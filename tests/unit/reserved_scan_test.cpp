@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "memory_fixture.h"
 #include "memory_run.h"
 #include "report_text.h"
 #include "scan/reserved_scan.h"
@@ -18,10 +19,7 @@ DiskImage DiskWithMbr(uint64_t sectors) {
     return disk;
 }
 
-class ReservedScan : public ::testing::Test {
-  protected:
-    void SetUp() override { ResetMemoryDrives(); }
-};
+class ReservedScan : public MemoryDriveTest {};
 
 TEST_F(ReservedScan, EmptyAndF6FilledSectorsAreNotListed) {
     DiskImage zero = DiskWithMbr(200);

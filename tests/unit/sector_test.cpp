@@ -6,6 +6,7 @@
 #include <sstream>
 #include <vector>
 
+#include "memory_fixture.h"
 #include "disk/byte_order.h"
 #include "disk/disk_device.h"
 #include "disk/sector.h"
@@ -17,16 +18,11 @@ namespace {
 
 uint8_t ReferenceSector[SectorSize];
 
-class SectorTest : public ::testing::Test {
+class SectorTest : public MemoryDriveTest {
   protected:
     void SetUp() override {
-        ResetMemoryDrives();
-        std::memset(SectorBuffer, 0, SectorSize);
+        MemoryDriveTest::SetUp();
         std::memset(ReferenceSector, 0, SectorSize);
-    }
-    void TearDown() override {
-        CloseDisk();
-        ResetMemoryDrives();
     }
 };
 
