@@ -93,12 +93,23 @@ const BpbField FatFields[] = {
     {0x36, 8, FieldText, "36 File System Type                      : "},
 };
 
-// Text fields are copied byte for byte, control bytes and bytes over 0x7F included.
+// A text field up to its first zero byte, with control bytes shown as '.' so
+// that a label cannot add lines to the report or drive a terminal. Bytes from
+// 0x80 up pass unchanged.
+void CopyTextField(const uint8_t* at, unsigned width, char* text) {
+    unsigned i = 0;
+    for (; i < width && at[i] != 0; ++i)
+        text[i] = at[i] < 0x20 || at[i] == 0x7F ? '.' : static_cast<char>(at[i]);
+    text[i] = '\0';
+}
+
 void PrintField(const BpbField& field) {
     const uint8_t* at = SectorBuffer + field.offset;
-    const char* text = reinterpret_cast<const char*>(at);
-    uint64_t value =
-        field.kind == FieldOemId || field.kind == FieldText ? 0 : LoadLe(at, field.width);
+    char text[16];
+    const bool isText = field.kind == FieldOemId || field.kind == FieldText;
+    if (isText)
+        CopyTextField(at, field.width, text);
+    uint64_t value = isText ? 0 : LoadLe(at, field.width);
     Report("%s", field.label);
     switch (field.kind) {
     case FieldOemId: Report("%8.8s", text); break;

@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 
@@ -37,6 +38,9 @@ PlatformVersion QueryPlatformVersion() {
             static_cast<int>(version >> 16)};
 }
 
+// Windows has no SIGPIPE: a write to a closed pipe fails with an error.
+void IgnoreBrokenPipe() {}
+
 FILE* CreateTextFile(const char* name, std::string* why) {
     FILE* file = std::fopen(name, "w+");
     if (!file)
@@ -45,6 +49,10 @@ FILE* CreateTextFile(const char* name, std::string* why) {
 }
 
 #else
+
+void IgnoreBrokenPipe() {
+    std::signal(SIGPIPE, SIG_IGN);
+}
 
 PlatformVersion QueryPlatformVersion() {
     struct utsname names;

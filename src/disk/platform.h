@@ -19,3 +19,7 @@ PlatformVersion ParseReleaseVersion(const char* release);
 // Creates or truncates a report file in text mode. Never follows a symbolic link
 // and refuses anything but a regular file. On failure returns nullptr and sets why.
 FILE* CreateTextFile(const char* name, std::string* why);
+
+// A console reader that goes away (a pipe into head) must not end the run: the
+// reports are still to be written. Console writes then fail quietly.
+void IgnoreBrokenPipe();

@@ -60,7 +60,7 @@ static void ReportBootCode() {
 static void ReportSignedMbr(int disk, Pass pass) {
     LoadPartitionTable(SectorBuffer, MbrPartitionTable);
     ListPartitionTable(MbrPartitionTable, DiskInfoTable[disk].sectorCount);
-    WalkPartitions(disk, pass);
+    WalkPartitions(disk, pass, DiskInfoTable[disk].sectorCount);
     Report("\n");
 }
 

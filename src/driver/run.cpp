@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "disk/disk_device.h"
+#include "disk/platform.h"
 #include "driver/disk_report.h"
 #include "driver/report_file.h"
 #include "output/output.h"
@@ -45,6 +46,7 @@ bool WriteDriveReport(const ReportSink& reports, const char* nameFormat, int dis
 
 int RunBootsieve(const ReportSink& reports) {
     ResetRunState();
+    IgnoreBrokenPipe();
     Console("%s\n", Banner);
     if (!reports.open("Bootsieve.txt"))
         return 1;

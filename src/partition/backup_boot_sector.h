@@ -6,18 +6,21 @@
 #include <cstdint>
 
 #include "output/pass.h"
-#include "partition/mbr_layout.h"
+#include "partition/partition_place.h"
 
 // Compares the boot sector in SectorBuffer with its backup at sector.
-void VerifyBackupBootSector(int disk, uint32_t sector, Pass pass);
+void VerifyBackupBootSector(int disk, uint64_t sector, Pass pass);
 
-// Where the backup of a primary partition's boot sector lies, from its entry
-// alone; 0 for a type that keeps none.
-uint32_t BackupLocationForRepair(const PartitionEntry* entry);
+// The backup checks of the two file systems that keep one, the boot sector in
+// SectorBuffer. backupField is the FAT32 BPB's backup boot sector field.
+void VerifyNtfsBackup(const PartitionPlace& place);
+void VerifyFat32Backup(const PartitionPlace& place, unsigned backupField);
 
-// Offers to copy the signed backup over the unsigned boot sector of MBR entry
-// number (1 to 4); writes only on an answer starting with "y" or "Y".
-void OfferBackupRestore(int number, const PartitionEntry* entry);
+// Offers to copy the signed backup over the unsigned boot sector of a primary
+// partition; writes only on an answer starting with "y" or "Y". The backup is
+// looked for only inside the partition, where its type says it lies.
+void OfferBackupRestore(const PartitionPlace& place);
 
-// Forgets the boot sector saved for the last comparison.
+// Forgets the boot sector saved for the last comparison and whether standard
+// input still answers.
 void ResetBackupState();

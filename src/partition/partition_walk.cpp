@@ -10,6 +10,7 @@
 #include "disk/sector.h"
 #include "output/output.h"
 #include "partition/backup_boot_sector.h"
+#include "partition/partition_place.h"
 #include "partition/partition_table.h"
 #include "partition/partition_types.h"
 
@@ -18,54 +19,67 @@ PartitionEntry MbrPartitionTable[PartitionEntries];
 namespace {
 
 // Extended boot records already opened on this drive in this pass; the MBR counts.
-std::unordered_set<uint32_t> OpenedRecords;
+std::unordered_set<uint64_t> OpenedRecords;
 
-void ExamineFatPartition(int disk, Pass pass, int number, uint8_t type, uint32_t abs) {
-    if (pass != Pass::Detail)
+unsigned long long Ull(uint64_t value) {
+    return static_cast<unsigned long long>(value);
+}
+
+void ExamineFatPartition(const PartitionPlace& place) {
+    if (!InDetail(place))
         return;
-    Report(">> #%d Disk %d FAT Partition Boot sector (sector %u)\n", number, disk, abs);
+    Report(">> #%d Disk %d FAT Partition Boot sector (sector %llu)\n", place.number, place.disk,
+           Ull(place.first));
     DumpSector();
-    if (IsFat32(type)) {
-        uint32_t backup = static_cast<uint32_t>(DecodeFat32Bpb(disk));
-        VerifyBackupBootSector(disk, abs + backup, pass);
-    } else {
-        DecodeFatBpb(disk);
-    }
+    if (IsFat32(place.type))
+        VerifyFat32Backup(place, static_cast<unsigned>(DecodeFat32Bpb(place.disk)));
+    else
+        DecodeFatBpb(place.disk);
 }
 
-void ExamineNtfsPartition(int disk, Pass pass, int number, uint32_t abs, uint32_t count) {
-    if (pass == Pass::Detail) {
-        Report(">> #%d Disk %d NTFS Partition Boot sector (sector %u)\n", number, disk, abs);
+void ExamineNtfsPartition(const PartitionPlace& place) {
+    if (InDetail(place)) {
+        Report(">> #%d Disk %d NTFS Partition Boot sector (sector %llu)\n", place.number,
+               place.disk, Ull(place.first));
         DumpSector();
-        DecodeNtfsBpb(disk);
+        DecodeNtfsBpb(place.disk);
     }
-    // NTFS keeps the copy of its boot sector in the partition's last sector.
-    VerifyBackupBootSector(disk, abs + count - 1, pass);
+    VerifyNtfsBackup(place);
 }
 
-// Any partition but an extended one, its first sector in SectorBuffer.
-void ExamineVolume(int disk, Pass pass, int number, const PartitionEntry& entry, uint32_t abs) {
-    switch (PartitionKindOf(entry.type)) {
+// Any partition but an extended one, its signed first sector in SectorBuffer.
+void ExamineVolume(const PartitionPlace& place) {
+    switch (PartitionKindOf(place.type)) {
     case PartitionKind::Fat:
-    case PartitionKind::Fat32: ExamineFatPartition(disk, pass, number, entry.type, abs); break;
-    case PartitionKind::Ntfs: ExamineNtfsPartition(disk, pass, number, abs, entry.count); break;
+    case PartitionKind::Fat32: ExamineFatPartition(place); break;
+    case PartitionKind::Ntfs: ExamineNtfsPartition(place); break;
     case PartitionKind::Dynamic: break;
     default:
-        Report("\n#%d >> Disk %d Unlisted partition type %d. Examine sector %u\n", number, disk,
-               entry.type, abs);
-        if (pass == Pass::Detail)
+        Report("\n#%d >> Disk %d Unlisted partition type %d. Examine sector %llu\n", place.number,
+               place.disk, place.type, Ull(place.first));
+        if (InDetail(place))
             DumpSector();
     }
 }
 
+// In the detail pass, what a sector that should have been signed holds.
+void ShowUnsignedSector(Pass pass) {
+    if (pass != Pass::Detail)
+        return;
+    if (ClassifySector() == SectorEmpty)
+        Report("Sector is all zero.\n");
+    else
+        DumpSector();
+}
+
 struct ExtendedFrame {
-    uint32_t sector; // absolute sector of this extended boot record
+    uint64_t sector; // absolute sector of this extended boot record
     PartitionEntry table[PartitionEntries];
     int next; // the entry to examine next
 };
 
 // Opens the record in SectorBuffer: its heading, its own copy of the table, the listing.
-ExtendedFrame OpenExtendedRecord(int disk, int number, uint32_t sector) {
+ExtendedFrame OpenExtendedRecord(int disk, int number, uint64_t sector) {
     Report("\n#%d ....................................................>> Disk %d Extended "
            "partition table\n",
            number, disk);
@@ -77,11 +91,11 @@ ExtendedFrame OpenExtendedRecord(int disk, int number, uint32_t sector) {
 }
 
 // A record named a second time would be walked again, or without end in a loop.
-bool ReportIfAlreadyOpened(int number, uint32_t sector) {
+bool ReportIfAlreadyOpened(int number, uint64_t sector) {
     if (!OpenedRecords.count(sector))
         return false;
-    Report("\n#%d Extended partition table at sector %u was already examined; not followed.\n",
-           number, sector);
+    Report("\n#%d Extended partition table at sector %llu was already examined; not followed.\n",
+           number, Ull(sector));
     return true;
 }
 
@@ -93,13 +107,53 @@ bool FrameFinished(const ExtendedFrame& frame) {
     return true;
 }
 
+// Reads the next extended boot record of a chain; reports it when it cannot be
+// read or is unsigned, since it hides every logical partition after it.
+bool ReadExtendedRecord(int disk, Pass pass, int number, uint64_t sector) {
+    SeekSector(sector);
+    if (!ReadSector()) {
+        Report("#%d Reading extended partition table sector %llu (disk %d) failed.\n", number,
+               Ull(sector), disk);
+        return false;
+    }
+    if (HasBootSignature())
+        return true;
+    Report("\n#%d Extended partition table signature is not 0xaa55. (sector %llu)\n", number,
+           Ull(sector));
+    ShowUnsignedSector(pass);
+    return false;
+}
+
+// A logical partition's boot sector. A FAT or NTFS boot sector must be signed;
+// other types (a Linux swap area) have no signature to miss and stay silent.
+void ExamineLogicalPartition(const PartitionPlace& place) {
+    const PartitionKind kind = PartitionKindOf(place.type);
+    const bool mustBeSigned =
+        kind == PartitionKind::Fat || kind == PartitionKind::Fat32 || kind == PartitionKind::Ntfs;
+    SeekSector(place.first);
+    if (!ReadSector()) {
+        if (mustBeSigned)
+            Report("#%d Reading boot sector %llu (disk %d) failed.\n", place.number,
+                   Ull(place.first), place.disk);
+        return;
+    }
+    if (HasBootSignature()) {
+        ExamineVolume(place);
+    } else if (mustBeSigned) {
+        Report("\n#%d BPB sector signature is not 0xaa55. (sector %llu)\n", place.number,
+               Ull(place.first));
+        ShowUnsignedSector(place.pass);
+    }
+}
+
 // Walks the chain of extended boot records that starts with the record in
 // SectorBuffer at extendedStart. Logical partitions lie relative to the record
 // holding them; links to the next record relative to extendedStart. The chain is
 // walked with an explicit stack of frames, in the order of a depth-first descent.
-void WalkExtendedPartition(int disk, Pass pass, int number, uint32_t extendedStart) {
+void WalkExtendedPartition(const PartitionPlace& extended) {
+    const uint64_t extendedStart = extended.first;
     std::vector<ExtendedFrame> stack;
-    stack.push_back(OpenExtendedRecord(disk, number, extendedStart));
+    stack.push_back(OpenExtendedRecord(extended.disk, extended.number, extendedStart));
     while (!stack.empty()) {
         ExtendedFrame& frame = stack.back();
         if (FrameFinished(frame)) {
@@ -110,53 +164,49 @@ void WalkExtendedPartition(int disk, Pass pass, int number, uint32_t extendedSta
         const PartitionEntry entry = frame.table[k];
         if (entry.type == 0)
             continue;
-        bool link = IsExtended(entry.type);
-        uint32_t base = link ? extendedStart : frame.sector;
-        uint32_t sector = base + entry.start;
-        if (link && ReportIfAlreadyOpened(k + 1, sector))
-            continue;
-        SeekSector(sector);
-        if (!ReadSector() || !HasBootSignature())
-            continue;
+        const bool link = IsExtended(entry.type);
+        const uint64_t sector = (link ? extendedStart : frame.sector) + entry.start;
         if (!link) {
-            ExamineVolume(disk, pass, k + 1, entry, sector);
+            ExamineLogicalPartition({extended.disk, extended.pass, k + 1, entry.type, sector,
+                                     entry.count, PartitionOrigin::Logical, extended.diskSectors});
             continue;
         }
+        if (ReportIfAlreadyOpened(k + 1, sector) ||
+            !ReadExtendedRecord(extended.disk, extended.pass, k + 1, sector))
+            continue;
         // A finished frame goes before the descent, so that a plain chain
         // (logical, link, empty, empty) holds one frame however long it is.
         if (FrameFinished(frame))
             stack.pop_back();
-        stack.push_back(OpenExtendedRecord(disk, k + 1, sector));
+        stack.push_back(OpenExtendedRecord(extended.disk, k + 1, sector));
     }
 }
 
-void ReportUnsignedBootSector(Pass pass, int number, const PartitionEntry& entry) {
-    Report("\n#%d BPB sector signature is not 0xaa55. (sector %u)\n", number, entry.start);
-    if (pass != Pass::Detail)
-        return;
-    if (ClassifySector() == SectorEmpty)
-        Report("Sector is all zero.\n");
+// A primary partition whose first sector, in SectorBuffer, is signed.
+void ExaminePrimary(const PartitionPlace& place) {
+    if (IsExtended(place.type))
+        WalkExtendedPartition(place);
     else
-        DumpSector();
-    OfferBackupRestore(number, &entry);
+        ExamineVolume(place);
+}
+
+void ReportUnsignedBootSector(const PartitionPlace& place) {
+    Report("\n#%d BPB sector signature is not 0xaa55. (sector %llu)\n", place.number,
+           Ull(place.first));
+    if (!InDetail(place))
+        return;
+    ShowUnsignedSector(place.pass);
+    OfferBackupRestore(place);
 }
 
 } // namespace
-
-void ExaminePartition(int disk, Pass pass, int index, const PartitionEntry* entry, uint32_t base) {
-    uint32_t abs = base + entry->start;
-    if (IsExtended(entry->type))
-        WalkExtendedPartition(disk, pass, index + 1, abs);
-    else
-        ExamineVolume(disk, pass, index + 1, *entry, abs);
-}
 
 void ResetWalkState() {
     std::fill(std::begin(MbrPartitionTable), std::end(MbrPartitionTable), PartitionEntry{});
     OpenedRecords.clear();
 }
 
-void WalkPartitions(int disk, Pass pass) {
+void WalkPartitions(int disk, Pass pass, uint64_t diskSectors) {
     OpenedRecords.clear();
     OpenedRecords.insert(0);
     int found = 0;
@@ -165,17 +215,21 @@ void WalkPartitions(int disk, Pass pass) {
         if (entry.type == 0)
             continue;
         ++found;
-        if (IsExtended(entry.type) && ReportIfAlreadyOpened(i + 1, entry.start))
+        const PartitionPlace place{
+            disk,       pass, i + 1, entry.type, entry.start, entry.count, PartitionOrigin::Primary,
+            diskSectors};
+        if (IsExtended(entry.type) && ReportIfAlreadyOpened(place.number, place.first))
             continue;
-        SeekSector(entry.start);
+        SeekSector(place.first);
         if (!ReadSector()) {
-            Report("#%d Reading boot sector %u (disk %d) failed.\n", i + 1, entry.start, disk);
+            Report("#%d Reading boot sector %llu (disk %d) failed.\n", place.number,
+                   Ull(place.first), disk);
             continue;
         }
         if (HasBootSignature())
-            ExaminePartition(disk, pass, i, &entry, 0);
+            ExaminePrimary(place);
         else
-            ReportUnsignedBootSector(pass, i + 1, entry);
+            ReportUnsignedBootSector(place);
     }
     if (found == 0) {
         Report("Disk %d, No partition found. Sector 63:\n", disk);

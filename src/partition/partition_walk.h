@@ -11,12 +11,9 @@
 // has been overwritten.
 extern PartitionEntry MbrPartitionTable[PartitionEntries];
 
-void WalkPartitions(int disk, Pass pass);
-
-// Acts on an entry whose first sector, at entry->start + base, is in SectorBuffer
-// and is signed. index is the entry's position 0 to 3 in its table. Called within
-// WalkPartitions, whose set of opened extended records it consults and extends.
-void ExaminePartition(int disk, Pass pass, int index, const PartitionEntry* entry, uint32_t base);
+// Walks the entries of MbrPartitionTable on a disk of diskSectors sectors (0 when
+// the size is not known).
+void WalkPartitions(int disk, Pass pass, uint64_t diskSectors);
 
 // Forgets the MBR table and the records opened, before a new run.
 void ResetWalkState();

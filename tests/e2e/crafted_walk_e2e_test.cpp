@@ -30,17 +30,17 @@ DiskImage LinkedDisk(uint32_t firstLink, uint32_t secondLink) {
     return disk;
 }
 
-// A chain of records, one per 2 sectors after ExtendedStart; each record lists an
-// (unsigned, so silently skipped) logical partition and links to the next.
+// A chain of records, one per 2 sectors after ExtendedStart; each record lists a
+// swap area (unsigned, which is no fault for that type) and links to the next.
 DiskImage LongChain(uint32_t records) {
     DiskImage disk = DiskWithMbr(ExtendedStart + 2 * uint64_t{records} + 2,
                                  {{0, 0x0F, ExtendedStart, 2 * records + 2}});
     for (uint32_t r = 0; r < records; ++r) {
         uint32_t record = ExtendedStart + 2 * r;
         if (r + 1 < records)
-            PutTable(disk, record, {{0, 0x06, 1, 1}, {0, 0x05, 2 * (r + 1), 2}});
+            PutTable(disk, record, {{0, 0x82, 1, 1}, {0, 0x05, 2 * (r + 1), 2}});
         else
-            PutTable(disk, record, {{0, 0x06, 1, 1}});
+            PutTable(disk, record, {{0, 0x82, 1, 1}});
     }
     return disk;
 }
@@ -100,10 +100,9 @@ const CraftedCase CraftedCases[] = {
          return disk;
      },
      "\n#2 Extended partition table at sector 1000 was already examined; not followed.\n"},
-    {"StartWrappingPast2To32", [] { return LinkedDisk(0u - ExtendedStart, 0); },
-     "\n#2 Extended partition table at sector 0 was already examined; not followed.\n"},
-    // Text fields are copied byte for byte: a line feed inside a label becomes
-    // CR LF in a Windows report, like every other line end.
+    {"StartPast2To32", [] { return LinkedDisk(0u - ExtendedStart, 0); },
+     "#2 Reading extended partition table sector 4294967296 (disk 0) failed.\n"},
+    // Control bytes in text fields print as '.', bytes from 0x80 up unchanged.
     {"TextFieldsWithControlBytes",
      [] {
          DiskImage disk = DiskWithMbr(200, {{0x80, 0x06, 63, 137}});
@@ -113,11 +112,11 @@ const CraftedCase CraftedCases[] = {
          disk.At(63)[0x36] = 0x00; // file system type empty
          return disk;
      },
-     "2B Volume label                          : LINE\nFEED\x01\xE9\n"},
+     "2B Volume label                          : LINE.FEED.\xE9\n"},
     {"ChainOf100000Records", [] { return LongChain(100000); },
      "\n#2 ....................................................>> Disk 0 Extended partition "
      "table\n#  Activeflag    Offset  _____Size____________   Type\n1  00 = No            1 "
-     "         1 =      0 MiB  06 = DOS FAT 16 CHS\n2  00 = No            0          0 =     "
+     "         1 =      0 MiB  82 = Not listed\n2  00 = No            0          0 =     "
      " 0 MiB  00 = Empty\n"},
 };
 

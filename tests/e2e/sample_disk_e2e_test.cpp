@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "e2e_fixture.h"
+#include "partition/partition_types.h"
 
 namespace {
 
@@ -29,21 +30,6 @@ std::string RightAligned(const std::string& text, size_t width) {
     return std::string(width > text.size() ? width - text.size() : 0, ' ') + text;
 }
 
-const char* TypeName(unsigned type) {
-    switch (type) {
-    case 0x00: return "Empty";
-    case 0x01: return "DOS FAT 12";
-    case 0x05: return "DOS Extended CHS";
-    case 0x06: return "DOS FAT 16 CHS";
-    case 0x07: return "Windows NT NTFS";
-    case 0x0B: return "Win95 OSR2 FAT32";
-    case 0x0C: return "Win95 FAT32, LBA";
-    case 0x0E: return "Win95 FAT16, LBA";
-    case 0x0F: return "MS Extended partition, LBA";
-    default: return "Not listed";
-    }
-}
-
 struct TableEntry {
     unsigned status, type;
     uint32_t start, count;
@@ -60,7 +46,7 @@ std::string Listing(const Sector& table) {
     std::string text = ListingHeader;
     for (int i = 0; i < 4; ++i) {
         TableEntry e = EntryOf(table, i);
-        text += ListingLine(i + 1, e.status, e.start, e.count, e.type, TypeName(e.type));
+        text += ListingLine(i + 1, e.status, e.start, e.count, e.type, PartitionTypeName(e.type));
     }
     return text;
 }

@@ -94,16 +94,26 @@ ProgramRun RunProgram(Program program, const RunOptions& options) {
     WriteTextFile(inPath, options.answers);
     std::string drives = JoinDrives(options.drives, program);
 
+    int pipeEnds[2] = {-1, -1};
+    if (options.consoleReaderQuits && pipe(pipeEnds) != 0)
+        return ProgramRun{};
     pid_t pid = fork();
     if (pid == 0) {
         if (chdir(options.directory.c_str()) != 0)
             _exit(126);
-        int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int out = options.consoleReaderQuits
+                      ? pipeEnds[1]
+                      : open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         dup2(out, 1);
         dup2(err, 2);
+        if (options.consoleReaderQuits)
+            close(pipeEnds[0]);
         if (options.input == Input::Closed) {
             close(0);
+        } else if (options.input == Input::Zero) {
+            int in = open("/dev/zero", O_RDONLY);
+            dup2(in, 0);
         } else {
             int in = open(inPath.c_str(), O_RDONLY);
             dup2(in, 0);
@@ -118,6 +128,18 @@ ProgramRun RunProgram(Program program, const RunOptions& options) {
             execlp("wine", "wine", BOOTSIEVE_WINDOWS_EXE, static_cast<char*>(nullptr));
         }
         _exit(127);
+    }
+    std::string firstLine;
+    if (options.consoleReaderQuits) {
+        close(pipeEnds[1]);
+        char c;
+        while (read(pipeEnds[0], &c, 1) == 1) {
+            firstLine += c;
+            if (c == '\n')
+                break;
+        }
+        close(pipeEnds[0]);
+        WriteTextFile(outPath, firstLine);
     }
     int status = 0;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {

@@ -14,13 +14,17 @@ struct ProgramRun {
     bool crlfConsole = true; // every LF of standard output came as CR LF
 };
 
-enum class Input { Closed, Text };
+// Standard input: closed, the answers text, or /dev/zero (endless NUL bytes).
+enum class Input { Closed, Text, Zero };
 
 struct RunOptions {
     std::vector<std::string> drives; // image paths for drives 0, 1, ...; "" leaves a gap
     Input input = Input::Text;
     std::string answers;
     std::string directory; // where the reports go; must exist
+    // Standard output is a pipe whose reader takes the first line and goes away,
+    // as `bootsieve | head -1`; the console then holds that line alone.
+    bool consoleReaderQuits = false;
 };
 
 // Whether the Windows build is there to run under Wine.

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <string>
 
-#include "memory_fixture.h"
 #include "disk/disk_device.h"
+#include "memory_fixture.h"
 #include "memory_run.h"
 #include "partition/boot_code.h"
 #include "report_text.h"

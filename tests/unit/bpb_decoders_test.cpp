@@ -240,24 +240,26 @@ TEST(BpbDecoderTest, LabelsAndTypesStopAtAZeroByte) {
     EXPECT_EQ(FieldValue(DecodeFat(fat16), "36"), "FAT12");
 }
 
-TEST(BpbDecoderTest, ControlAndHighBytesInTextFieldsAreWrittenUnchanged) {
+// Control bytes cannot forge report lines or drive a terminal: they print as '.';
+// bytes from 0x80 up pass unchanged.
+TEST(BpbDecoderTest, ControlBytesInTextFieldsPrintAsDots) {
     Sector fat32 = Fat32Sector();
     std::memcpy(fat32.data() + 0x47,
                 "A\x01"
                 "B\xE9"
                 "CD\x7F"
-                "EFGH",
+                "EF\nH",
                 11);
-    EXPECT_EQ(FieldValue(DecodeFat32(fat32), "47"), "A\x01"
-                                                    "B\xE9"
-                                                    "CD\x7F"
-                                                    "EFGH");
-    std::memcpy(fat32.data() + 3, "\x01\xE9OEM\x80\x1F!", 8);
-    EXPECT_EQ(FieldValue(DecodeFat32(fat32), "03"), "\x01\xE9OEM\x80\x1F!");
+    EXPECT_EQ(FieldValue(DecodeFat32(fat32), "47"), "A.B\xE9"
+                                                    "CD.EF.H");
+    std::memcpy(fat32.data() + 3, "\x1B[31m\x80\x1F!", 8);
+    EXPECT_EQ(FieldValue(DecodeFat32(fat32), "03"), ".[31m\x80.!");
 
     Sector fat16 = Fat16Sector();
     std::memcpy(fat16.data() + 0x36, "FAT\x01\xE9   ", 8);
-    EXPECT_EQ(FieldValue(DecodeFat(fat16), "36"), "FAT\x01\xE9   ");
+    EXPECT_EQ(FieldValue(DecodeFat(fat16), "36"), "FAT.\xE9   ");
+    std::memcpy(fat16.data() + 0x2B, "AB\0\nCDEFGHI", 11);
+    EXPECT_EQ(FieldValue(DecodeFat(fat16), "2B"), "AB") << "a field still ends at a zero byte";
 }
 
 TEST(BpbDecoderTest, ThirtyTwoBitCountsPrintUnsigned) {

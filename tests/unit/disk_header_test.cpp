@@ -4,9 +4,9 @@
 
 #include <cstring>
 
-#include "memory_fixture.h"
 #include "disk/disk_device.h"
 #include "driver/disk_report.h"
+#include "memory_fixture.h"
 #include "memory_run.h"
 #include "report_text.h"
 

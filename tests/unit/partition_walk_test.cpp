@@ -5,8 +5,8 @@
 #include <cstring>
 #include <vector>
 
-#include "memory_fixture.h"
 #include "driver/disk_report.h"
+#include "memory_fixture.h"
 #include "memory_run.h"
 #include "report_text.h"
 
@@ -238,7 +238,8 @@ TEST_F(PartitionWalk, LinksLieRelativeToOutermostExtendedPartition) {
     EXPECT_EQ(CountOf(run.detail[0], "(sector 1063)"), 1);
 }
 
-TEST_F(PartitionWalk, UnreadableOrUnsignedLogicalBootSectorsArePassedOver) {
+// A logical FAT or NTFS boot sector must be signed; a Linux type need not be.
+TEST_F(PartitionWalk, DamagedLogicalBootSectorsAreReported) {
     DiskImage disk = SignedMbrDisk(300);
     PutTable(disk, 0, {{0x00, 0x0F, 100, 200}});
     PutTable(
@@ -246,14 +247,54 @@ TEST_F(PartitionWalk, UnreadableOrUnsignedLogicalBootSectorsArePassedOver) {
         {{0x00, 0x06, 10, 10}, {0x00, 0x07, 20, 10}, {0x00, 0x83, 500, 10}, {0x00, 0x0C, 30, 10}});
     PutText(disk, 110, "no signature on this FAT16 boot sector");
     MemoryRun run = RunOnImage(disk, "y\ny\ny\n");
-    // Only the device layer's own line for the read past the end of the medium.
-    std::string expected =
+    std::string listing =
         ExtendedHeading(1, 0) + ListingHeader + ListingLine(1, 0, 10, 10, 0x06, "DOS FAT 16 CHS") +
         ListingLine(2, 0, 20, 10, 0x07, "Windows NT NTFS") + ForeignLine(3, 500, 10) +
-        ListingLine(4, 0, 30, 10, 0x0C, "Win95 FAT32, LBA") + "Reading failed. 0 \n";
-    EXPECT_EQ(WalkOutput(run.summary), expected);
-    EXPECT_EQ(WalkOutput(run.detail[0]), expected);
-    EXPECT_EQ(run.console.find("Backup"), std::string::npos);
+        ListingLine(4, 0, 30, 10, 0x0C, "Win95 FAT32, LBA");
+    EXPECT_EQ(WalkOutput(run.summary), listing + UnsignedBootSector(1, 110) +
+                                           UnsignedBootSector(2, 120) + "Reading failed. 0 \n" +
+                                           UnsignedBootSector(4, 130));
+    EXPECT_EQ(WalkOutput(run.detail[0]), listing + UnsignedBootSector(1, 110) +
+                                             HexDump(disk.Get(110)) + UnsignedBootSector(2, 120) +
+                                             "Sector is all zero.\n" + "Reading failed. 0 \n" +
+                                             UnsignedBootSector(4, 130) + "Sector is all zero.\n");
+    EXPECT_EQ(run.console.find("Backup"), std::string::npos) << "no repair of a logical partition";
+
+    // Unreadable: a FAT boot sector is reported, a swap area's is not.
+    DiskImage past = SignedMbrDisk(300);
+    PutTable(past, 0, {{0x00, 0x0F, 100, 200}});
+    PutTable(past, 100, {{0x00, 0x82, 600, 10}, {0x00, 0x0E, 700, 10}});
+    run = RunOnImage(past);
+    EXPECT_EQ(WalkOutput(run.summary), ExtendedHeading(1, 0) + ListingHeader +
+                                           ListingLine(1, 0, 600, 10, 0x82, "Not listed") +
+                                           ListingLine(2, 0, 700, 10, 0x0E, "Win95 FAT16, LBA") +
+                                           EmptyLine(3) + EmptyLine(4) +
+                                           "Reading failed. 0 \nReading failed. 0 \n" +
+                                           "#2 Reading boot sector 800 (disk 0) failed.\n");
+}
+
+// A damaged extended boot record hides every logical partition after it.
+TEST_F(PartitionWalk, DamagedExtendedRecordsAreReported) {
+    DiskImage disk = SignedMbrDisk(400);
+    PutTable(disk, 0, {{0x00, 0x0F, 100, 300}, {0x00, 0x05, 350, 10}});
+    PutTable(disk, 100, {{0x00, 0x83, 10, 20}, {0x00, 0x05, 100, 100}, {0x00, 0x05, 1000, 10}});
+    PutForeignBootSector(disk, 110);
+    PutText(disk, 200, "an extended boot record that lost its signature");
+    MemoryRun run = RunOnImage(disk);
+    std::string walk =
+        ExtendedTable(1, {ForeignLine(1, 10, 20), LinkLine(2, 100, 100), LinkLine(3, 1000, 10)}) +
+        Unlisted(1, 110) + "\n#2 Extended partition table signature is not 0xaa55. (sector 200)\n";
+    std::string unreadable = "Reading failed. 0 \n#3 Reading extended partition table sector "
+                             "1100 (disk 0) failed.\n";
+    std::string mbrEntry2 = UnsignedBootSector(2, 350);
+    EXPECT_EQ(WalkOutput(run.summary), walk + unreadable + mbrEntry2);
+    EXPECT_EQ(
+        WalkOutput(run.detail[0]),
+        ExtendedTable(1, {ForeignLine(1, 10, 20), LinkLine(2, 100, 100), LinkLine(3, 1000, 10)}) +
+            Unlisted(1, 110) + HexDump(disk.Get(110)) +
+            "\n#2 Extended partition table signature is not "
+            "0xaa55. (sector 200)\n" +
+            HexDump(disk.Get(200)) + unreadable + mbrEntry2 + "Sector is all zero.\n");
 }
 
 TEST_F(PartitionWalk, LinkToItsOwnRecordIsNotFollowed) {
@@ -324,8 +365,9 @@ TEST_F(PartitionWalk, MbrEntriesNamingTheMbrOrTheSameRecordTwice) {
     EXPECT_EQ(SummaryPassReads(), 3u);
 }
 
-TEST_F(PartitionWalk, StartsWhoseSumWrapsPast32Bits) {
-    // A link 2^32 - 1000 past the outermost record at 1000 names the MBR.
+// Sums of a record's sector and a 32-bit start are 64-bit: nothing wraps back
+// onto an earlier record or a low sector.
+TEST_F(PartitionWalk, StartsPast32BitsAreNotWrapped) {
     DiskImage toMbr = SignedMbrDisk(1100);
     PutTable(toMbr, 0, {{0x00, 0x0F, 1000, 100}});
     PutTable(toMbr, 1000, {{0x00, 0x83, 10, 20}, {0x00, 0x05, Wrap((1ULL << 32) - 1000), 100}});
@@ -333,24 +375,26 @@ TEST_F(PartitionWalk, StartsWhoseSumWrapsPast32Bits) {
     MemoryRun run = RunOnImage(toMbr);
     EXPECT_EQ(WalkOutput(run.summary),
               ExtendedTable(1, {ForeignLine(1, 10, 20), LinkLine(2, 4294966296u, 100)}) +
-                  Unlisted(1, 1010) + AlreadyExamined(2, 0));
+                  Unlisted(1, 1010) +
+                  "Reading failed. 0 \n#2 Reading extended partition table sector 4294967296 "
+                  "(disk 0) failed.\n");
 
-    // Two extended partitions; a link in the second wraps to the first's record.
-    // A logical partition's start wraps as well, to sector 63.
     DiskImage toFirst = SignedMbrDisk(1100);
     PutTable(toFirst, 0, {{0x00, 0x0F, 500, 400}, {0x00, 0x0F, 1000, 100}});
     PutTable(toFirst, 500, {{0x00, 0x83, 10, 20}});
     PutForeignBootSector(toFirst, 510);
     PutTable(
         toFirst, 1000,
-        {{0x00, 0x83, Wrap((1ULL << 32) - 937), 20}, {0x00, 0x05, Wrap((1ULL << 32) - 500), 100}});
+        {{0x00, 0x07, Wrap((1ULL << 32) - 937), 20}, {0x00, 0x05, Wrap((1ULL << 32) - 500), 100}});
     PutForeignBootSector(toFirst, 63);
     run = RunOnImage(toFirst);
-    EXPECT_EQ(
-        WalkOutput(run.summary),
-        ExtendedTable(1, {ForeignLine(1, 10, 20)}) + Unlisted(1, 510) +
-            ExtendedTable(2, {ForeignLine(1, 4294966359u, 20), LinkLine(2, 4294966796u, 100)}) +
-            Unlisted(1, 63) + AlreadyExamined(2, 500));
+    EXPECT_EQ(WalkOutput(run.summary),
+              ExtendedTable(1, {ForeignLine(1, 10, 20)}) + Unlisted(1, 510) +
+                  ExtendedTable(2, {ListingLine(1, 0, 4294966359u, 20, 0x07, "Windows NT NTFS"),
+                                    LinkLine(2, 4294966796u, 100)}) +
+                  "Reading failed. 0 \n#1 Reading boot sector 4294967359 (disk 0) failed.\n" +
+                  "Reading failed. 0 \n#2 Reading extended partition table sector 4294967796 "
+                  "(disk 0) failed.\n");
 }
 
 TEST_F(PartitionWalk, SectorNumbersAbove2To31PrintUnsigned) {

@@ -9,11 +9,11 @@
 #include <unistd.h>
 #endif
 
-#include "memory_fixture.h"
 #include "disk/byte_order.h"
 #include "disk/disk_device.h"
 #include "disk/sector.h"
 #include "driver/disk_report.h"
+#include "memory_fixture.h"
 #include "output/output.h"
 #include "partition/backup_boot_sector.h"
 #include "partition/mbr_layout.h"
@@ -243,10 +243,10 @@ TEST_F(Repair, SectorZeroIsNeverOverwritten) {
     DiskImage disk = BlankDisk(200);
     PutNtfsBootSector(disk, 99, 0, 100); // a signed "backup" at the entry's last sector
     UseImage(0, disk);
-    const PartitionEntry entry{0x80, 0x07, 0, 100};
+    const PartitionPlace place{0, Pass::Detail, 1, 0x07, 0, 100, PartitionOrigin::Primary, 200};
     ASSERT_EQ(OpenDisk(0), 1);
     std::string console =
-        CaptureConsole([&] { CaptureReport([&] { OfferBackupRestore(1, &entry); }); }, "y\n");
+        CaptureConsole([&] { CaptureReport([&] { OfferBackupRestore(place); }); }, "y\n");
     CloseDisk();
     EXPECT_EQ(console, "");
     EXPECT_EQ(MemoryDriveAt(0).bytes, ToBytes(disk));

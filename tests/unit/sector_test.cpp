@@ -6,10 +6,10 @@
 #include <sstream>
 #include <vector>
 
-#include "memory_fixture.h"
 #include "disk/byte_order.h"
 #include "disk/disk_device.h"
 #include "disk/sector.h"
+#include "memory_fixture.h"
 #include "memory_run.h"
 #include "output/output.h"
 #include "partition/mbr_layout.h"

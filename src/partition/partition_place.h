@@ -1,0 +1,24 @@
+// What every examiner of a partition is told about it: where it lies and where
+// it was found. The extended walk and the MBR walk both hand these out.
+#pragma once
+
+#include <cstdint>
+
+#include "output/pass.h"
+
+enum class PartitionOrigin { Primary, Logical };
+
+struct PartitionPlace {
+    int disk;
+    Pass pass;
+    int number;     // the entry's number in its table, 1 to 4
+    uint8_t type;   // the entry's type byte
+    uint64_t first; // absolute first sector: the boot sector
+    uint64_t count; // sectors in the partition
+    PartitionOrigin origin;
+    uint64_t diskSectors; // the disk's size in sectors; 0 when not known
+};
+
+inline bool InDetail(const PartitionPlace& place) {
+    return place.pass == Pass::Detail;
+}
