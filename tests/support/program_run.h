@@ -20,7 +20,8 @@ struct RunOptions {
     std::vector<std::string> drives; // image paths for drives 0, 1, ...; "" leaves a gap
     Input input = Input::Text;
     std::string answers;
-    std::string directory; // where the reports go; must exist
+    std::string directory;              // where the reports go; must exist
+    std::vector<std::string> arguments; // the program's command line after its name
 };
 
 // Whether the Windows build is there to run under Wine.
