@@ -86,6 +86,32 @@ DiskNameKey SplitDiskName(const std::string& name) {
     return {family, name.substr(n, end - n), name.substr(end)};
 }
 
+bool AllDigits(const std::string& text) {
+    return !text.empty() && std::all_of(text.begin(), text.end(), IsDigit);
+}
+
+// Windows numbers disks alone as physical drives. Optical drives (sr0), floppy
+// drives (fd0) and the boot and replay-protected areas of an eMMC (mmcblk0boot0,
+// mmcblk0rpmb) are block devices with hardware behind them, but no disks of
+// their own; leaving them out keeps drive n the n-th disk on both systems.
+bool IsNumberedAsDrive(const std::string& name) {
+    if (name.compare(0, 2, "sr") == 0)
+        return false;
+    if (name.compare(0, 2, "fd") == 0 && AllDigits(name.substr(2)))
+        return false;
+    const std::string mmc = "mmcblk";
+    if (name.compare(0, mmc.size(), mmc) == 0) {
+        size_t end = mmc.size();
+        while (end < name.size() && IsDigit(name[end]))
+            ++end;
+        std::string area = name.substr(end);
+        if (end > mmc.size() &&
+            (area == "rpmb" || (area.compare(0, 4, "boot") == 0 && AllDigits(area.substr(4)))))
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 bool DiskNameBefore(const std::string& a, const std::string& b) {
@@ -106,6 +132,8 @@ std::vector<std::string> ListHardwareDisks(const std::string& sysfsBlock) {
     for (fs::directory_iterator it(sysfsBlock, ec), end; !ec && it != end; it.increment(ec)) {
         std::error_code lec;
         fs::path entry = it->path();
+        if (!IsNumberedAsDrive(entry.filename().string()))
+            continue;
         if (!fs::exists(entry / "device", lec))
             continue;
         std::string real = fs::canonical(entry, lec).string();

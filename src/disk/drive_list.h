@@ -13,6 +13,7 @@ std::string DriveListEntry(const char* list, char separator, int disk);
 // Kernel naming order of whole disks: sda .. sdz, sdaa ..; nvme2n1 before nvme10n1.
 bool DiskNameBefore(const std::string& a, const std::string& b);
 
-// The whole disks under sysfsBlock ("/sys/block") that sit on hardware, in
-// kernel naming order.
+// The whole disks under sysfsBlock ("/sys/block") that sit on hardware and that
+// Windows would number as physical drives (no optical or floppy drives, no eMMC
+// boot or replay-protected areas), in kernel naming order.
 std::vector<std::string> ListHardwareDisks(const std::string& sysfsBlock);

@@ -41,6 +41,14 @@ PlatformVersion QueryPlatformVersion() {
 // Windows has no SIGPIPE: a write to a closed pipe fails with an error.
 void IgnoreBrokenPipe() {}
 
+std::string PlatformName() {
+    PlatformVersion version = QueryPlatformVersion();
+    char name[64];
+    std::snprintf(name, sizeof name, "Windows %d.%d, build %d", version.major, version.minor,
+                  version.build);
+    return name;
+}
+
 FILE* CreateTextFile(const char* name, std::string* why) {
     FILE* file = std::fopen(name, "w+");
     if (!file)
@@ -59,6 +67,13 @@ PlatformVersion QueryPlatformVersion() {
     if (uname(&names) != 0)
         return {0, 0, 0};
     return ParseReleaseVersion(names.release);
+}
+
+std::string PlatformName() {
+    struct utsname names;
+    if (uname(&names) != 0)
+        return "unknown";
+    return std::string(names.sysname) + " " + names.release;
 }
 
 FILE* CreateTextFile(const char* name, std::string* why) {

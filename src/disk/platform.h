@@ -12,6 +12,10 @@ struct PlatformVersion {
 
 PlatformVersion QueryPlatformVersion();
 
+// The system by name and version: "Linux 6.1.0-28-amd64" (uname's system name and
+// release) on POSIX, "Windows 10.0, build 19045" on Windows.
+std::string PlatformName();
+
 // Major, minor and build from a release string such as "6.1.0-28-amd64";
 // missing numbers are 0.
 PlatformVersion ParseReleaseVersion(const char* release);

@@ -93,6 +93,17 @@ ProgramRun RunProgram(Program program, const RunOptions& options) {
     std::string outPath = io + "/stdout", errPath = io + "/stderr", inPath = io + "/stdin";
     WriteTextFile(inPath, options.answers);
     std::string drives = JoinDrives(options.drives, program);
+    // Built before the fork: the child only execs.
+    std::vector<std::string> words;
+    if (program == Program::Native)
+        words = {"bootsieve"};
+    else
+        words = {"wine", BOOTSIEVE_WINDOWS_EXE};
+    words.insert(words.end(), options.arguments.begin(), options.arguments.end());
+    std::vector<char*> argv;
+    for (std::string& word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
 
     int pipeEnds[2] = {-1, -1};
     if (options.consoleReaderQuits && pipe(pipeEnds) != 0)
@@ -121,11 +132,11 @@ ProgramRun RunProgram(Program program, const RunOptions& options) {
         // Never the machine's own disks: the drives are always the test's images.
         setenv("BOOTSIEVE_DRIVES", drives.c_str(), 1);
         if (program == Program::Native) {
-            execl(BOOTSIEVE_NATIVE_EXE, "bootsieve", static_cast<char*>(nullptr));
+            execv(BOOTSIEVE_NATIVE_EXE, argv.data());
         } else {
             setenv("WINEPREFIX", BOOTSIEVE_WINE_PREFIX, 1);
             setenv("WINEDEBUG", "-all", 1);
-            execlp("wine", "wine", BOOTSIEVE_WINDOWS_EXE, static_cast<char*>(nullptr));
+            execvp("wine", argv.data());
         }
         _exit(127);
     }

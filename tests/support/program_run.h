@@ -21,7 +21,8 @@ struct RunOptions {
     std::vector<std::string> drives; // image paths for drives 0, 1, ...; "" leaves a gap
     Input input = Input::Text;
     std::string answers;
-    std::string directory; // where the reports go; must exist
+    std::string directory;              // where the reports go; must exist
+    std::vector<std::string> arguments; // the program's command line after its name
     // Standard output is a pipe whose reader takes the first line and goes away,
     // as `bootsieve | head -1`; the console then holds that line alone.
     bool consoleReaderQuits = false;

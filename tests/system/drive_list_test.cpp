@@ -120,6 +120,45 @@ TEST_F(FakeSysfs, HardwareDisksInKernelOrderWithoutVirtualOnes) {
               (std::vector<std::string>{"nvme2n1", "nvme10n1", "sda", "sdz", "sdaa", "vda"}));
 }
 
+// Block devices with hardware behind them that Windows does not number as
+// physical drives stay out, so that drive n is the n-th disk on both systems.
+TEST_F(FakeSysfs, OnlyDisksAreNumberedAsDrives) {
+    const std::string ata = "pci0000:00/0000:00:17.0/ata2/host1/target1:0:0/1:0:0:0";
+    const std::string emmc = "platform/fe340000.mmc/mmc_host/mmc0/mmc0:0001";
+    const struct {
+        const char* name;
+        std::string device;
+        bool listed;
+    } cases[] = {
+        {"sr0", ata, false}, // optical drives
+        {"sr12", ata, false},
+        {"fd0", "platform/floppy.0", false},
+        {"fd1", "platform/floppy.1", false},
+        {"mmcblk0boot0", emmc, false}, // eMMC boot areas
+        {"mmcblk0boot1", emmc, false},
+        {"mmcblk10boot0", emmc, false},
+        {"mmcblk0rpmb", emmc, false}, // eMMC replay-protected area
+        {"mmcblk0", emmc, true},      // the eMMC's user area is its disk
+        {"mmcblk12", emmc, true},
+        {"sdfd", ata, true}, // a SCSI disk whose letters spell a floppy
+        {"sdsr", ata, true},
+        {"fdz", ata, true}, // not a floppy drive's name
+        {"mmcblk0bootx", emmc, true},
+    };
+    for (const auto& c : cases) {
+        fs::remove_all(root + "/block");
+        fs::remove_all(root + "/devices");
+        fs::create_directories(root + "/block");
+        AddDisk("sda", "pci0000:00/0000:00:17.0/ata1/host0/target0:0:0/0:0:0:0", true);
+        AddDisk(c.name, c.device, true);
+        std::vector<std::string> expected = {"sda"};
+        if (c.listed)
+            expected.push_back(c.name);
+        std::sort(expected.begin(), expected.end(), DiskNameBefore);
+        EXPECT_EQ(ListHardwareDisks(root + "/block"), expected) << c.name;
+    }
+}
+
 TEST_F(FakeSysfs, NoDisksAtAll) {
     EXPECT_TRUE(ListHardwareDisks(root + "/block").empty());
     AddDisk("loop7", "virtual", false);

@@ -1,0 +1,90 @@
+#include "driver/command_line.h"
+
+#include <cstring>
+
+#include "disk/platform.h"
+
+namespace {
+
+bool IsHelpFlag(const char* argument) {
+#if defined(_WIN32)
+    if (std::strcmp(argument, "/?") == 0)
+        return true;
+#endif
+    return std::strcmp(argument, "--help") == 0 || std::strcmp(argument, "-h") == 0;
+}
+
+#if defined(_WIN32)
+constexpr const char* UsageLine = "Usage: bootsieve [--help | -h | /? | --version]\n";
+constexpr const char* HelpOption = "  -h, --help, /?  show this text and exit\n";
+#else
+constexpr const char* UsageLine = "Usage: bootsieve [--help | -h | --version]\n";
+constexpr const char* HelpOption = "  -h, --help      show this text and exit\n";
+#endif
+
+constexpr const char* Description =
+    "\n"
+    "Reads the MBR and its partition table, the extended boot records, the\n"
+    "FAT12/16, FAT32 and NTFS boot sectors with their backups, and sectors 1 to 62\n"
+    "of physical drives 0 to 9. Raw disks need root (Linux) or an administrator\n"
+    "console (Windows).\n"
+    "\n"
+    "Reports, written to the current directory and overwritten on every run:\n"
+    "  Bootsieve.txt    the summary of all drives\n"
+    "  BPB<n>list.txt   the detail report of drive n\n"
+    "  Zero<n>list.txt  sectors 1 to 62 of drive n\n"
+    "\n"
+    "Options:\n";
+
+constexpr const char* Rest =
+    "  --version       show the version and the platform and exit\n"
+    "\n"
+    "Environment:\n"
+    "  BOOTSIEVE_DRIVES  image files (or devices) that replace the physical drives:\n"
+    "                    drives 0, 1, ... separated by ':' on Linux and ';' on\n"
+    "                    Windows. An empty entry leaves that drive out; entries past\n"
+    "                    the tenth are ignored.\n"
+    "\n"
+    "Bootsieve writes to a disk only to restore a broken boot sector from its\n"
+    "backup, and only after you answer \"y\" to the question\n"
+    "\"Do you want to replace BPB with backup?\".\n"
+    "\n"
+    "Exit status:\n"
+    "  0  the run completed\n"
+    "  1  a report could not be created or written\n"
+    "  2  the command line was not understood\n";
+
+} // namespace
+
+CommandLine ParseCommandLine(int argc, const char* const* argv) {
+    CommandLine command;
+    bool help = false;
+    for (int i = 1; i < argc; ++i) {
+        if (IsHelpFlag(argv[i])) {
+            help = true;
+        } else if (std::strcmp(argv[i], "--version") != 0) {
+            command.action = CommandAction::Unknown;
+            command.unknown = argv[i];
+            return command;
+        }
+    }
+    if (argc > 1)
+        command.action = help ? CommandAction::Help : CommandAction::Version;
+    return command;
+}
+
+void PrintUsage(FILE* out) {
+    std::fputs(UsageLine, out);
+    std::fputs(Description, out);
+    std::fputs(HelpOption, out);
+    std::fputs(Rest, out);
+}
+
+void PrintVersion(FILE* out) {
+    std::fprintf(out, "Bootsieve version 5.0\nPlatform: %s\n", PlatformName().c_str());
+}
+
+void PrintUnknownArgument(FILE* err, const std::string& argument) {
+    std::fprintf(err, "Bootsieve: unknown argument '%s'. Try 'bootsieve --help'.\n",
+                 argument.c_str());
+}
