@@ -63,7 +63,7 @@ int BackendWrite(const uint8_t* buffer, unsigned len, unsigned* done) {
     uint64_t size = OpenDrive->bytes.size();
     if (Position < size)
         *done = static_cast<unsigned>(std::min<uint64_t>(len, size - Position));
-    if (*done)
+    if (*done && !OpenDrive->dropsWrites)
         std::memcpy(OpenDrive->bytes.data() + Position, buffer, *done);
     Position += *done;
     return 1;

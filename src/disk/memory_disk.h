@@ -9,6 +9,7 @@ struct MemoryDrive {
     std::vector<uint8_t> bytes;
     bool present = false;      // absent drives fail to open
     bool readOnly = false;     // writes fail
+    bool dropsWrites = false;  // writes and flushes succeed, but nothing is kept
     bool sizeKnown = true;     // the size query answers
     uint64_t reportedSize = 0; // size the query answers with; 0 means bytes.size()
     int opensLeft = -1;        // opens that still succeed; -1 for any number

@@ -2,8 +2,10 @@
 // past 2^32, repairs whose backup would lie outside the partition, backups that
 // would be the boot sector itself, a console reader that goes away and an
 // answer that never ends. Both programs; the images stay unchanged.
+#include <fcntl.h>
 #include <functional>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "e2e_fixture.h"
 #include "memory_run.h"
@@ -210,6 +212,46 @@ TEST_P(HostileDiskTest, ConsoleReaderThatGoesAwayDoesNotStopTheRun) {
     EXPECT_EQ(piped.exitCode, 0);
     EXPECT_EQ(piped.console, Banner);
     EXPECT_EQ(piped.reports, whole.reports);
+}
+
+void WriteImageSector(const std::string& path, uint64_t sector, const Sector& contents) {
+    int fd = open(path.c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0) << path;
+    EXPECT_EQ(pwrite(fd, contents.data(), contents.size(), static_cast<off_t>(sector * 512)), 512);
+    close(fd);
+}
+
+// The classic disk made by sfdisk and mkfs.fat: its FAT16 logical boot sector
+// lost its signature, and so did the second extended boot record, which hides
+// the FAT12 and Linux logical partitions behind it.
+TEST_P(HostileDiskTest, DamagedChainOfARealDiskIsReported) {
+    std::string image = PutSample("classic.img");
+    if (image.empty())
+        return;
+    std::vector<SfdiskPartition> table = SampleTable("classic.img");
+    const SfdiskPartition* extended = FindPartition(table, 0x0F);
+    const SfdiskPartition* fat16 = FindPartition(table, 0x0E);
+    const SfdiskPartition* fat12 = FindPartition(table, 0x01);
+    ASSERT_TRUE(extended && fat16 && fat12);
+    // The first record's link, entry 2, names the second record.
+    const uint64_t secondRecord =
+        extended->start + Le(ReadImageSector(image, extended->start), 446 + 16 + 8, 4);
+    Sector bootSector = ReadImageSector(image, fat16->start);
+    Sector record = ReadImageSector(image, secondRecord);
+    bootSector[510] = bootSector[511] = 0;
+    record[510] = record[511] = 0;
+    WriteImageSector(image, fat16->start, bootSector);
+    WriteImageSector(image, secondRecord, record);
+    Outcome run = Run(Drives({image}));
+
+    const std::string logical = UnsignedBootSector(1, fat16->start);
+    const std::string chain = "\n#2 Extended partition table signature is not 0xaa55. (sector " +
+                              std::to_string(secondRecord) + ")\n";
+    std::string summary = run.Report("Bootsieve.txt"), detail = run.Report("BPB0list.txt");
+    EXPECT_NE(summary.find(logical + chain), std::string::npos) << summary;
+    EXPECT_NE(detail.find(logical + HexDump(bootSector) + chain + HexDump(record)),
+              std::string::npos);
+    EXPECT_EQ(detail.find("sector " + std::to_string(fat12->start)), std::string::npos);
 }
 
 INSTANTIATE_FOR_BOTH_PROGRAMS(HostileDiskTest);

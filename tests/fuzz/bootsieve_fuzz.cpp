@@ -4,6 +4,7 @@
 // "y", so the restore writes into the in-memory image. Reports and console lines
 // go to /dev/null: the formats still run, the text is not kept.
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -25,6 +26,7 @@ using namespace fuzz_input;
 
 struct Description {
     uint8_t options = 0;
+    uint8_t answers = 0;
     uint64_t sectors = 0; // the size the drive reports
     const uint8_t* records = nullptr;
     size_t recordBytes = 0;
@@ -36,6 +38,7 @@ Description Describe(const uint8_t* data, size_t size) {
         return d;
     d.options = data[0];
     d.sectors = LoadLe(data + 1, 8);
+    d.answers = data[9];
     d.records = data + HeaderSize;
     d.recordBytes = size - HeaderSize;
     return d;
@@ -94,11 +97,16 @@ FILE* OutputStream() {
     return out;
 }
 
-// Standard input that answers "y\n" to every question, or is at its end.
-ssize_t AnswerYes(void* cookie, char* buffer, size_t size) {
-    auto* position = static_cast<size_t*>(cookie);
+// Standard input: "y\n" or "n\n" for every question, at its end, or failing.
+struct AnswerStream {
+    char letter;
+    size_t position;
+};
+
+ssize_t AnswerLines(void* cookie, char* buffer, size_t size) {
+    auto* stream = static_cast<AnswerStream*>(cookie);
     for (size_t i = 0; i < size; ++i)
-        buffer[i] = (*position)++ % 2 ? '\n' : 'y';
+        buffer[i] = stream->position++ % 2 ? '\n' : stream->letter;
     return static_cast<ssize_t>(size);
 }
 
@@ -106,10 +114,23 @@ ssize_t AnswerNothing(void*, char*, size_t) {
     return 0;
 }
 
-FILE* OpenAnswers(bool yes, size_t* position) {
+ssize_t AnswerFails(void*, char*, size_t) {
+    errno = EBADF;
+    return -1;
+}
+
+FILE* OpenAnswers(const Description& d, AnswerStream* stream) {
     cookie_io_functions_t functions{};
-    functions.read = yes ? AnswerYes : AnswerNothing;
-    FILE* in = fopencookie(position, "r", functions);
+    const unsigned mode = d.answers % 3;
+    stream->letter = mode == AnswerEveryQuestionNo ? 'n' : 'y';
+    stream->position = 0;
+    if (d.options & NoAnswers)
+        functions.read = AnswerNothing;
+    else if (mode == InputFails)
+        functions.read = AnswerFails;
+    else
+        functions.read = AnswerLines;
+    FILE* in = fopencookie(stream, "r", functions);
     if (!in)
         std::abort();
     return in;
@@ -148,7 +169,9 @@ bool IsRestorableBootSector(const std::vector<uint8_t>& before, uint64_t sector)
 
 // The only change a run may make to a drive is the restore of the boot sector of a
 // primary NTFS or FAT32 partition, which then holds a signed copy.
-void CheckOnlyRestoresWritten(const std::vector<uint8_t>& before, const MemoryDrive& drive) {
+// Unless a question was answered yes, nothing changes at all.
+void CheckOnlyRestoresWritten(const std::vector<uint8_t>& before, const MemoryDrive& drive,
+                              bool answeredYes) {
     const std::vector<uint8_t>& after = drive.bytes;
     if (before.size() != after.size())
         Fail("drive size changed", 0);
@@ -161,6 +184,8 @@ void CheckOnlyRestoresWritten(const std::vector<uint8_t>& before, const MemoryDr
         uint64_t sector = at / SectorSize;
         if (drive.readOnly)
             Fail("read-only drive written", sector);
+        if (!answeredYes)
+            Fail("sector written without a yes", sector);
         if (!IsRestorableBootSector(before, sector))
             Fail("sector written that is no primary NTFS or FAT32 boot sector", sector);
         if (length != SectorSize || after[at + 510] != 0x55 || after[at + 511] != 0xAA)
@@ -189,14 +214,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         SetUpDrive(disk, d, Spare[disk]);
     }
 
-    size_t answerPosition = 0;
+    AnswerStream answers{};
     ConsoleOut = OutputStream();
-    ConsoleIn = OpenAnswers(!(d.options & NoAnswers), &answerPosition);
+    ConsoleIn = OpenAnswers(d, &answers);
     RunBootsieve(NullReports);
     std::fclose(ConsoleIn);
     ConsoleIn = stdin;
 
+    const bool answeredYes = !(d.options & NoAnswers) && d.answers % 3 == AnswerEveryQuestionYes;
     for (int disk = 0; disk < drives; ++disk)
-        CheckOnlyRestoresWritten(Before[disk], MemoryDriveAt(disk));
+        CheckOnlyRestoresWritten(Before[disk], MemoryDriveAt(disk), answeredYes);
     return 0;
 }

@@ -3,6 +3,7 @@
 //
 //   byte 0       option bits (below)
 //   bytes 1..8   disk size in sectors, u64 little-endian: what the size query reports
+//   byte 9       how questions are answered (Answers, below), unless NoAnswers is set
 //   then records of 516 bytes: sector number (u32 little-endian) and the sector's
 //   512 bytes; a short last record fills the start of its sector. Later records
 //   overwrite earlier ones. Sectors not named are zero.
@@ -16,7 +17,7 @@
 
 namespace fuzz_input {
 
-constexpr unsigned HeaderSize = 9;
+constexpr unsigned HeaderSize = 10;
 constexpr unsigned RecordSize = 4 + 512;
 constexpr uint64_t MaxImageSectors = 8192; // 4 MiB
 
@@ -29,6 +30,13 @@ enum Option : uint8_t {
     PartialLastSector = 0x20, // the last 256 bytes of the drive are missing
     NoAnswers = 0x40,         // standard input is at its end: every question answered no
     CopyOnDrive1 = 0x80,      // drive 1 holds the same image
+};
+
+// Byte 9 modulo 3.
+enum Answers : uint8_t {
+    AnswerEveryQuestionYes = 0, // "y\n" lines without end
+    AnswerEveryQuestionNo = 1,  // "n\n" lines without end
+    InputFails = 2,             // every read fails, as on a closed standard input
 };
 
 } // namespace fuzz_input

@@ -34,8 +34,9 @@ std::vector<uint8_t> Encode(const DiskImage& disk, uint8_t options) {
 }
 
 bool WriteSeed(const std::string& dir, const std::string& name, const DiskImage& disk,
-               uint8_t options = 0) {
+               uint8_t options = 0, uint8_t answers = AnswerEveryQuestionYes) {
     std::vector<uint8_t> input = Encode(disk, options);
+    input[9] = answers;
     std::string path = dir + "/" + name;
     FILE* file = std::fopen(path.c_str(), "wb");
     bool ok = file && std::fwrite(input.data(), 1, input.size(), file) == input.size();
@@ -321,6 +322,9 @@ int main(int argc, char** argv) {
     ok &= WriteSeed(dir, "broken-boot-sectors", BrokenBootSectors());
     ok &= WriteSeed(dir, "broken-boot-sectors-read-only", BrokenBootSectors(), ReadOnly);
     ok &= WriteSeed(dir, "broken-boot-sectors-no-answer", BrokenBootSectors(), NoAnswers);
+    ok &= WriteSeed(dir, "broken-boot-sectors-answered-n", BrokenBootSectors(), 0,
+                    AnswerEveryQuestionNo);
+    ok &= WriteSeed(dir, "broken-boot-sectors-input-fails", BrokenBootSectors(), 0, InputFails);
     ok &= WriteSeed(dir, "broken-boot-sectors-two-drives", BrokenBootSectors(), CopyOnDrive1);
     ok &= WriteSeed(dir, "broken-ntfs-unsigned-backup", BrokenNtfsUnsignedBackup());
     ok &= WriteSeed(dir, "looped-chains", LoopedChains());

@@ -102,6 +102,12 @@ TEST_F(BackupBootSector, Fat32BackupIsCheckedInDetailOnly) {
     EXPECT_EQ(WalkOutput(run.summary), "");
     EXPECT_EQ(FoldedDetail(run), DetailBefore("FAT", equal) + BackupOk(69));
 
+    // The backup lies where the field says, not where it usually is.
+    DiskImage atTwelve = Fat32Disk(12);
+    atTwelve.At(75) = atTwelve.Get(63);
+    run = RunOnImage(atTwelve);
+    EXPECT_EQ(FoldedDetail(run), DetailBefore("FAT", atTwelve) + BackupOk(75));
+
     DiskImage differing = Fat32Disk(6);
     differing.At(69) = differing.Get(63);
     differing.At(69)[3] = 0x00;

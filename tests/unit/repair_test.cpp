@@ -179,11 +179,7 @@ TEST_F(Repair, TypeWithoutBackupGetsNoQuestion) {
     EXPECT_EQ(MemoryDriveAt(0).bytes, ToBytes(disk));
 }
 
-TEST_F(Repair, FailedWriteIsReportedAndClaimsNothing) {
-    DiskImage disk = BrokenFat32Disk();
-    UseImage(0, disk);
-    MemoryDriveAt(0).readOnly = true;
-    MemoryRun run = RunInMemory("y\n");
+void ExpectFailedWrite(const DiskImage& disk, const MemoryRun& run) {
     EXPECT_EQ(run.console,
               ConsoleBeforeDetail() + Question(69) + "Writing backup BPB to sector 63 failed.\n");
     EXPECT_EQ(run.console.find("copied"), std::string::npos);
@@ -192,6 +188,20 @@ TEST_F(Repair, FailedWriteIsReportedAndClaimsNothing) {
     EXPECT_EQ(WalkOutput(run.detail[0]), UnsignedBootSector(1, 63) + HexDump(disk.Get(63)) +
                                              "\n#1 Backup BPB sector at 69\n" +
                                              HexDump(disk.Get(69)));
+}
+
+// A write that fails, and one that the drive accepts and flushes but does not
+// keep: only the read-back tells them from a restore.
+TEST_F(Repair, FailedWriteIsReportedAndClaimsNothing) {
+    for (bool drops : {false, true}) {
+        SCOPED_TRACE(drops ? "drive drops writes" : "read-only drive");
+        DiskImage disk = BrokenFat32Disk();
+        ResetMemoryState();
+        UseImage(0, disk);
+        MemoryDriveAt(0).readOnly = !drops;
+        MemoryDriveAt(0).dropsWrites = drops;
+        ExpectFailedWrite(disk, RunInMemory("y\n"));
+    }
 }
 
 #if defined(__GLIBC__) // the answer comes from a glibc cookie stream
