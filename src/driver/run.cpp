@@ -8,9 +8,9 @@
 #include "driver/disk_report.h"
 #include "driver/report_file.h"
 #include "output/output.h"
-#include "partition/backup_boot_sector.h"
 #include "partition/partition_walk.h"
 #include "scan/reserved_scan.h"
+#include "volume/backup_boot_sector.h"
 
 const ReportSink FileReports = {OpenReport, CloseReport};
 

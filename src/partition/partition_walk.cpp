@@ -5,14 +5,14 @@
 #include <unordered_set>
 #include <vector>
 
-#include "bpb/bpb_decoders.h"
 #include "disk/disk_device.h"
 #include "disk/sector.h"
 #include "output/output.h"
-#include "partition/backup_boot_sector.h"
-#include "partition/partition_place.h"
 #include "partition/partition_table.h"
 #include "partition/partition_types.h"
+#include "volume/backup_boot_sector.h"
+#include "volume/partition_place.h"
+#include "volume/volume_examine.h"
 
 PartitionEntry MbrPartitionTable[PartitionEntries];
 
@@ -23,43 +23,6 @@ std::unordered_set<uint64_t> OpenedRecords;
 
 unsigned long long Ull(uint64_t value) {
     return static_cast<unsigned long long>(value);
-}
-
-void ExamineFatPartition(const PartitionPlace& place) {
-    if (!InDetail(place))
-        return;
-    Report(">> #%d Disk %d FAT Partition Boot sector (sector %llu)\n", place.number, place.disk,
-           Ull(place.first));
-    DumpSector();
-    if (IsFat32(place.type))
-        VerifyFat32Backup(place, static_cast<unsigned>(DecodeFat32Bpb(place.disk)));
-    else
-        DecodeFatBpb(place.disk);
-}
-
-void ExamineNtfsPartition(const PartitionPlace& place) {
-    if (InDetail(place)) {
-        Report(">> #%d Disk %d NTFS Partition Boot sector (sector %llu)\n", place.number,
-               place.disk, Ull(place.first));
-        DumpSector();
-        DecodeNtfsBpb(place.disk);
-    }
-    VerifyNtfsBackup(place);
-}
-
-// Any partition but an extended one, its signed first sector in SectorBuffer.
-void ExamineVolume(const PartitionPlace& place) {
-    switch (PartitionKindOf(place.type)) {
-    case PartitionKind::Fat:
-    case PartitionKind::Fat32: ExamineFatPartition(place); break;
-    case PartitionKind::Ntfs: ExamineNtfsPartition(place); break;
-    case PartitionKind::Dynamic: break;
-    default:
-        Report("\n#%d >> Disk %d Unlisted partition type %d. Examine sector %llu\n", place.number,
-               place.disk, place.type, Ull(place.first));
-        if (InDetail(place))
-            DumpSector();
-    }
 }
 
 // In the detail pass, what a sector that should have been signed holds.

@@ -19,6 +19,7 @@
 #include "output/output.h"
 #include "partition/mbr_layout.h"
 #include "partition/partition_types.h"
+#include "volume/volume_kind.h"
 
 namespace {
 
@@ -190,6 +191,8 @@ void CheckOnlyRestoresWritten(const std::vector<uint8_t>& before, const MemoryDr
             Fail("sector written that is no primary NTFS or FAT32 boot sector", sector);
         if (length != SectorSize || after[at + 510] != 0x55 || after[at + 511] != 0xAA)
             Fail("restored boot sector is not signed", sector);
+        if (!IsNtfsBootSector(after.data() + at) && !IsFat32BootSector(after.data() + at))
+            Fail("restored sector is no NTFS or FAT32 boot sector", sector);
     }
 }
 

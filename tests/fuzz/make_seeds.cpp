@@ -160,6 +160,31 @@ DiskImage BrokenNtfsUnsignedBackup() {
     return disk;
 }
 
+// exFAT in types 07 and 0C (one with its backup region differing), and an NTFS
+// partition whose broken boot sector has an exFAT boot sector where its backup
+// belongs.
+DiskImage ExFatVolumes() {
+    DiskImage disk = BlankDisk(400);
+    PutTable(disk, 0, {{0, 0x07, 63, 100}, {0, 0x0C, 163, 100}, {0, 0x07, 263, 100}});
+    PutExFatVolume(disk, 63, 100);
+    PutExFatVolume(disk, 163, 100);
+    disk.At(163 + 17)[40] = 0x01;
+    Fill(disk, 263, 0x11);
+    PutExFatVolume(disk, 362, 1);
+    return disk;
+}
+
+// BitLocker in type 07 and in a FAT32 type, and a logical one.
+DiskImage BitLockerVolumes() {
+    DiskImage disk = BlankDisk(400);
+    PutTable(disk, 0, {{0, 0x07, 63, 100}, {0, 0x0C, 163, 100}, {0, 0x0F, 263, 137}});
+    PutBitLockerBootSector(disk, 63);
+    PutBitLockerBootSector(disk, 163);
+    PutTable(disk, 263, {{0, 0x07, 10, 100}});
+    PutBitLockerBootSector(disk, 273);
+    return disk;
+}
+
 // Extended tables that lead back: a link to its own record, a link to the first
 // record, an MBR extended entry naming the MBR, and a link whose sum wraps past 2^32.
 DiskImage LoopedChains() {
@@ -328,6 +353,8 @@ int main(int argc, char** argv) {
     ok &= WriteSeed(dir, "broken-boot-sectors-two-drives", BrokenBootSectors(), CopyOnDrive1);
     ok &= WriteSeed(dir, "broken-ntfs-unsigned-backup", BrokenNtfsUnsignedBackup());
     ok &= WriteSeed(dir, "looped-chains", LoopedChains());
+    ok &= WriteSeed(dir, "exfat-volumes", ExFatVolumes());
+    ok &= WriteSeed(dir, "bitlocker-volumes", BitLockerVolumes());
     ok &= WriteSeed(dir, "long-chain", LongChain(120));
     ok &= WriteSeed(dir, "zero-mbr", ZeroMbrWithBootSectorAt63());
     ok &= WriteSeed(dir, "zero-mbr-tiny", TinyMedium());

@@ -13,7 +13,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 binary=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 mkdir -p "$2"
 dir=$(cd "$2" && pwd)
-images=(classic.img blank.img unsigned.img broken-fat32.img)
+images=(classic.img blank.img unsigned.img broken-fat32.img reformatted.img bitlocker.img)
 
 bash "$here/make_images.sh" "$dir"
 cd "$dir"
@@ -41,6 +41,11 @@ echo "== Detail report $dir/BPB0list.txt, without its hex dumps:"
 echo "   boot code, decoded NTFS, FAT32 and FAT16 boot sectors, backup checks"
 echo
 grep -v -E '^[0-9a-f]{3}: ' BPB0list.txt
+echo "== Detail report $dir/BPB4list.txt (reformatted.img), without its hex dumps:"
+echo "   exFAT decoded with its boot region checked, partition types that disagree with"
+echo "   their content"
+echo
+grep -v -E '^[0-9a-f]{3}: ' BPB4list.txt
 echo "== Reserved-sector report $dir/Zero0list.txt, first lines:"
 echo
 head -n 8 Zero0list.txt

@@ -7,6 +7,11 @@
 #   unsigned.img      an MBR whose 55 AA signature is missing
 #   broken-fat32.img  FAT32 at 63 whose boot sector lost its signature; the
 #                     backup boot sector at 69 is intact
+#   reformatted.img   partitions whose type byte and content disagree, as mkfs
+#                     leaves them: exFAT in types 07 and 0C, NTFS in type 0C,
+#                     FAT32 in type 07
+#   bitlocker.img     a type 07 partition holding a BitLocker volume's boot sector
+#                     (crafted: no tool here makes BitLocker volumes)
 # and for each partitioned image NAME.sfdisk, the `sfdisk --dump` of its table.
 # Usage: make_images.sh DIR    (exits with 77 when a tool is not installed)
 set -euo pipefail
@@ -20,9 +25,10 @@ dir=$1
 mkdir -p "$dir"
 cd "$dir"
 
-for tool in truncate sfdisk mkfs.fat mkntfs dd; do
+for tool in truncate sfdisk mkfs.fat mkntfs mkfs.exfat dd; do
     command -v "$tool" >/dev/null || {
-        echo "$0: $tool is not installed (packages coreutils, fdisk, dosfstools, ntfs-3g)" >&2
+        echo "$0: $tool is not installed (packages coreutils, fdisk, dosfstools, ntfs-3g," \
+            "exfatprogs)" >&2
         exit 77
     }
 done
@@ -56,6 +62,17 @@ make_ntfs() {
     rm -f "$part"
     truncate -s $((count * 512)) "$part"
     quietly mkntfs -F -Q -p "$start" -H "$heads" -S "$spt" -L "$label" "$part"
+    dd if="$part" of="$image" bs=512 seek="$start" conv=notrunc,sparse status=none
+    rm -f "$part"
+}
+
+# An exFAT volume on a partition-sized file, copied into IMAGE at sector START.
+make_exfat() {
+    local image=$1 start=$2 count=$3 label=$4
+    local part="$image.exfat.part"
+    rm -f "$part"
+    truncate -s $((count * 512)) "$part"
+    quietly mkfs.exfat -L "$label" "$part"
     dd if="$part" of="$image" bs=512 seek="$start" conv=notrunc,sparse status=none
     rm -f "$part"
 }
@@ -136,7 +153,46 @@ EOF
     printf '\0\0' | dd of="$image" bs=1 seek=$((start * 512 + 510)) conv=notrunc status=none
 }
 
+make_reformatted() {
+    local image=reformatted.img
+    local exfat07=2048 exfat0c=18432 ntfs0c=34816 fat32_07=51200
+    local size=16384 fat32_size=72261
+    rm -f "$image"
+    truncate -s $(((fat32_07 + fat32_size) * 512)) "$image"
+    sfdisk --quiet --no-reread --no-tell-kernel "$image" <<EOF
+label: dos
+label-id: 0x4e3f0a7e
+unit: sectors
+
+start=$exfat07, size=$size, type=7
+start=$exfat0c, size=$size, type=c
+start=$ntfs0c, size=$size, type=c
+start=$fat32_07, size=$fat32_size, type=7
+EOF
+    make_exfat "$image" "$exfat07" "$size" EXFAT07
+    make_exfat "$image" "$exfat0c" "$size" EXFAT0C
+    make_ntfs "$image" "$ntfs0c" "$size" NTFS0C
+    make_fat "$image" "$fat32_07" "$fat32_size" -F 32 -s 1 -n FAT32IN07 -i 32070732
+    dump_table "$image"
+}
+
+# The start of a BitLocker volume's boot sector: a jump, the "-FVE-FS-"
+# signature where the OEM ID stands, and 55 AA.
+make_bitlocker() {
+    local image=bitlocker.img start=2048 size=16384
+    rm -f "$image"
+    truncate -s $(((start + size) * 512)) "$image"
+    printf 'start=%s, size=%s, type=7\n' "$start" "$size" |
+        sfdisk --quiet --label dos --no-reread --no-tell-kernel "$image"
+    printf '\xeb\x58\x90-FVE-FS-\x00\x02\x08' |
+        dd of="$image" bs=1 seek=$((start * 512)) conv=notrunc status=none
+    printf '\x55\xaa' | dd of="$image" bs=1 seek=$((start * 512 + 510)) conv=notrunc status=none
+    dump_table "$image"
+}
+
 make_classic
 make_blank
 make_unsigned
 make_broken_fat32
+make_reformatted
+make_bitlocker

@@ -218,3 +218,50 @@ void WriteTextFile(const std::string& path, const std::string& text) {
     std::ofstream out(path, std::ios::binary);
     out << text;
 }
+
+// The boot checksum as exFAT computes it, over sectors 0 to 10 of the region.
+static uint32_t ExFatChecksum(const DiskImage& disk, uint64_t start) {
+    uint32_t sum = 0;
+    for (unsigned i = 0; i < 11 * 512; ++i) {
+        if (i == 106 || i == 107 || i == 112)
+            continue;
+        sum = ((sum & 1) ? 0x80000000u : 0) + (sum >> 1) + disk.Get(start + i / 512)[i % 512];
+    }
+    return sum;
+}
+
+void PutExFatVolume(DiskImage& disk, uint64_t start, uint64_t length, uint8_t shift) {
+    uint8_t* s = disk.At(start).data();
+    const uint8_t jump[3] = {0xEB, 0x76, 0x90};
+    std::memcpy(s, jump, 3);
+    std::memcpy(s + 3, "EXFAT   ", 8);
+    PutLe(s + 0x40, start, 8);
+    PutLe(s + 0x48, length, 8);
+    PutLe(s + 0x50, 2048, 4);
+    PutLe(s + 0x54, 16, 4);
+    PutLe(s + 0x58, 4096, 4);
+    PutLe(s + 0x5C, 1536, 4);
+    PutLe(s + 0x60, 5, 4);
+    PutLe(s + 0x64, 0x7F9FFB1C, 4);
+    PutLe(s + 0x68, 0x0100, 2);
+    PutLe(s + 0x6A, 0x0002, 2);
+    s[0x6C] = shift;
+    s[0x6D] = 3;
+    s[0x6E] = 1;
+    s[0x6F] = 0x80;
+    s[0x70] = 7;
+    Sign(disk, start);
+    for (uint64_t extended = 1; extended <= 8; ++extended)
+        Sign(disk, start + extended); // the extended boot sectors end in 55 AA too
+    const uint32_t checksum = ExFatChecksum(disk, start);
+    for (unsigned at = 0; at < 512; at += 4)
+        PutLe(disk.At(start + 11).data() + at, checksum, 4);
+    for (uint64_t i = 0; i < 12; ++i)
+        disk.At(start + 12 + i) = disk.Get(start + i);
+}
+
+void PutBitLockerBootSector(DiskImage& disk, uint64_t sector) {
+    uint8_t* s = BootSectorStart(disk, sector, "-FVE-FS-");
+    s[0x0D] = 8;
+    Fill(disk, sector + 1, 0xC3); // encrypted data after it
+}

@@ -46,6 +46,12 @@ void PutFat16BootSector(DiskImage& disk, uint64_t sector, uint32_t hidden, uint1
 void PutNtfsWithBackup(DiskImage& disk, uint32_t start, uint32_t count);
 void PutFat32WithBackup(DiskImage& disk, uint32_t start, uint32_t count);
 
+// An exFAT boot region at start with its checksum sector, and its backup in the
+// 12 sectors after it; shift is the bytes-per-sector shift (9 for 512 bytes).
+void PutExFatVolume(DiskImage& disk, uint64_t start, uint64_t length, uint8_t shift = 9);
+// The boot sector of a BitLocker volume, signed, with encrypted data after it.
+void PutBitLockerBootSector(DiskImage& disk, uint64_t sector);
+
 std::vector<uint8_t> ToBytes(const DiskImage& disk);
 DiskImage FromBytes(const std::vector<uint8_t>& bytes);
 

@@ -15,7 +15,7 @@
 #include "driver/disk_report.h"
 #include "memory_fixture.h"
 #include "output/output.h"
-#include "partition/backup_boot_sector.h"
+#include "volume/backup_boot_sector.h"
 #include "partition/mbr_layout.h"
 
 #include "memory_run.h"

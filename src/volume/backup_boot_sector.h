@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "output/pass.h"
-#include "partition/partition_place.h"
+#include "volume/partition_place.h"
 
 // Compares the boot sector in SectorBuffer with its backup at sector.
 void VerifyBackupBootSector(int disk, uint64_t sector, Pass pass);

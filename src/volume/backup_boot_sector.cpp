@@ -1,4 +1,4 @@
-#include "partition/backup_boot_sector.h"
+#include "volume/backup_boot_sector.h"
 
 #include <cstdio>
 #include <cstring>
@@ -7,6 +7,7 @@
 #include "disk/sector.h"
 #include "output/output.h"
 #include "partition/partition_types.h"
+#include "volume/volume_kind.h"
 
 namespace {
 
@@ -103,6 +104,12 @@ bool KeepsBackup(uint8_t type) {
     return kind == PartitionKind::Ntfs || kind == PartitionKind::Fat32;
 }
 
+// Only a boot sector of the file system the type stands for may be copied over
+// the broken one: the sector where the backup belongs may hold anything.
+bool IsBackupOfItsType(uint8_t type) {
+    return IsFat32(type) ? IsFat32BootSector(SectorBuffer) : IsNtfsBootSector(SectorBuffer);
+}
+
 // Reads the answer's whole line: yes when it starts with "y" or "Y". An empty
 // line, end of input, a closed input or a line too long answer no. The report
 // goes out first: it holds the dump of the broken boot sector, its only copy
@@ -166,6 +173,12 @@ void OfferBackupRestore(const PartitionPlace& place) {
     SeekSector(backup);
     if (!ReadSector()) {
         Report("\n#%d Failed to read backup BPB (%llu)\n", place.number, Ull(backup));
+        return;
+    }
+    if (HasBootSignature() && !IsBackupOfItsType(place.type)) {
+        Report("\n#%d Backup BPB sector at %llu is not a %s boot sector; no repair offered.\n",
+               place.number, Ull(backup), IsFat32(place.type) ? "FAT32" : "NTFS");
+        DumpSector();
         return;
     }
     if (HasBootSignature()) {

@@ -1,0 +1,121 @@
+#include "volume/volume_examine.h"
+
+#include "bpb/bpb_decoders.h"
+#include "disk/disk_device.h"
+#include "disk/sector.h"
+#include "output/output.h"
+#include "partition/partition_types.h"
+#include "volume/backup_boot_sector.h"
+#include "volume/exfat.h"
+#include "volume/volume_kind.h"
+
+namespace {
+
+unsigned long long Ull(uint64_t value) {
+    return static_cast<unsigned long long>(value);
+}
+
+// The kind a partition type stands for, when the content says nothing.
+VolumeKind KindOfType(uint8_t type) {
+    switch (PartitionKindOf(type)) {
+    case PartitionKind::Fat: return VolumeKind::Fat;
+    case PartitionKind::Fat32: return VolumeKind::Fat32;
+    case PartitionKind::Ntfs: return VolumeKind::Ntfs;
+    default: return VolumeKind::Unknown;
+    }
+}
+
+// FAT and NTFS types are the ones whose boot sector is looked at; the others go
+// by their type alone.
+bool ContentDecides(uint8_t type) {
+    return KindOfType(type) != VolumeKind::Unknown;
+}
+
+bool IsFatFamily(VolumeKind kind) {
+    return kind == VolumeKind::Fat || kind == VolumeKind::Fat32;
+}
+
+// A FAT type reformatted as NTFS, exFAT or BitLocker, or type 07 holding FAT:
+// mkfs does not change the type byte. Type 07 serves NTFS, exFAT and BitLocker
+// alike, and one FAT size in another FAT type is no mismatch.
+bool ContentBelongsElsewhere(uint8_t type, VolumeKind content) {
+    if (content == VolumeKind::Unknown)
+        return false;
+    return IsFatFamily(KindOfType(type)) != IsFatFamily(content);
+}
+
+void ExamineFat(const PartitionPlace& place) {
+    if (!InDetail(place))
+        return;
+    Report(">> #%d Disk %d FAT Partition Boot sector (sector %llu)\n", place.number, place.disk,
+           Ull(place.first));
+    DumpSector();
+    DecodeFatBpb(place.disk);
+}
+
+void ExamineFat32(const PartitionPlace& place) {
+    if (!InDetail(place))
+        return;
+    Report(">> #%d Disk %d FAT Partition Boot sector (sector %llu)\n", place.number, place.disk,
+           Ull(place.first));
+    DumpSector();
+    VerifyFat32Backup(place, static_cast<unsigned>(DecodeFat32Bpb(place.disk)));
+}
+
+void ExamineNtfs(const PartitionPlace& place) {
+    if (InDetail(place)) {
+        Report(">> #%d Disk %d NTFS Partition Boot sector (sector %llu)\n", place.number,
+               place.disk, Ull(place.first));
+        DumpSector();
+        DecodeNtfsBpb(place.disk);
+    }
+    VerifyNtfsBackup(place);
+}
+
+void ExamineExFat(const PartitionPlace& place) {
+    if (InDetail(place)) {
+        Report(">> #%d Disk %d exFAT Partition Boot sector (sector %llu)\n", place.number,
+               place.disk, Ull(place.first));
+        DumpSector();
+        DecodeExFatBootSector(place.disk);
+    }
+    CheckExFatBootRegion(place);
+}
+
+// The volume's last sector is encrypted data like the rest: no backup to compare.
+void ExamineBitLocker(const PartitionPlace& place) {
+    Report("\n#%d >> Disk %d BitLocker encrypted volume (sector %llu)\n", place.number, place.disk,
+           Ull(place.first));
+    if (InDetail(place))
+        DumpSector();
+}
+
+void ExamineByType(const PartitionPlace& place) {
+    if (PartitionKindOf(place.type) == PartitionKind::Dynamic)
+        return;
+    Report("\n#%d >> Disk %d Unlisted partition type %d. Examine sector %llu\n", place.number,
+           place.disk, place.type, Ull(place.first));
+    if (InDetail(place))
+        DumpSector();
+}
+
+} // namespace
+
+void ExamineVolume(const PartitionPlace& place) {
+    VolumeKind kind = VolumeKind::Unknown;
+    if (ContentDecides(place.type)) {
+        const VolumeKind content = IdentifyVolumeContent(SectorBuffer);
+        if (ContentBelongsElsewhere(place.type, content))
+            Report("\n#%d Partition type %02x holds a %s boot sector.\n", place.number, place.type,
+                   VolumeKindName(content));
+        kind = content != VolumeKind::Unknown ? content : KindOfType(place.type);
+    }
+    switch (kind) {
+    case VolumeKind::Fat: ExamineFat(place); break;
+    case VolumeKind::Fat32: ExamineFat32(place); break;
+    case VolumeKind::Ntfs: ExamineNtfs(place); break;
+    case VolumeKind::ExFat: ExamineExFat(place); break;
+    case VolumeKind::BitLocker: ExamineBitLocker(place); break;
+    case VolumeKind::Unknown: ExamineByType(place); break;
+    }
+}

@@ -1,0 +1,9 @@
+// The one place where a partition's first sector is looked at: what it holds is
+// told by its content first and by the partition's type second, and the
+// examination of that file system runs.
+#pragma once
+
+#include "volume/partition_place.h"
+
+// Examines the partition whose signed first sector is in SectorBuffer.
+void ExamineVolume(const PartitionPlace& place);
