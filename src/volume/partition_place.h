@@ -6,7 +6,7 @@
 
 #include "output/pass.h"
 
-enum class PartitionOrigin { Primary, Logical };
+enum class PartitionOrigin { Primary, Logical, Gpt };
 
 struct PartitionPlace {
     int disk;
