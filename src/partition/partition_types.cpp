@@ -14,6 +14,8 @@ const PartitionType Types[] = {
     {TypeExtendedLba, "MS Extended partition, LBA", PartitionKind::Extended},
     {TypeDynamicDisk, "MS MBR Dynamic Disk", PartitionKind::Dynamic},
     {TypeDellUtility, "Dell PowerEdge Server utilities (FAT fs)", PartitionKind::Other},
+    // The listing has always shown the protective entry as not listed.
+    {TypeGptProtective, "Not listed", PartitionKind::GptProtective},
 };
 
 const PartitionType NotListed = {0, "Not listed", PartitionKind::Other};

@@ -15,6 +15,7 @@ constexpr uint8_t TypeFat16Lba = 0x0E;
 constexpr uint8_t TypeExtendedLba = 0x0F;
 constexpr uint8_t TypeDynamicDisk = 0x42;
 constexpr uint8_t TypeDellUtility = 0xDE;
+constexpr uint8_t TypeGptProtective = 0xEE;
 
 enum class PartitionKind {
     Empty,
@@ -22,7 +23,8 @@ enum class PartitionKind {
     Fat32,
     Ntfs,
     Extended,
-    Dynamic, // a dynamic disk's data lives in its own database: nothing to examine
+    Dynamic,       // a dynamic disk's data lives in its own database: nothing to examine
+    GptProtective, // the container of a GUID partition table
     Other,
 };
 

@@ -7,6 +7,7 @@
 
 #include "disk/disk_device.h"
 #include "disk/sector.h"
+#include "gpt/gpt_walk.h"
 #include "output/output.h"
 #include "partition/partition_table.h"
 #include "partition/partition_types.h"
@@ -162,6 +163,18 @@ void ReportUnsignedBootSector(const PartitionPlace& place) {
     OfferBackupRestore(place);
 }
 
+// An EE entry holds the GUID partition table, as an extended entry holds the
+// chain of extended boot records: its start is no boot sector. The table is
+// walked once, at the first such entry.
+void ExamineGptContainer(const PartitionPlace& place, int& gptIndex, int index) {
+    if (gptIndex >= 0) {
+        Report("\n#%d GUID partition table already examined; not followed.\n", place.number);
+        return;
+    }
+    gptIndex = index;
+    WalkGuidPartitionTable(place.disk, place.pass, MbrPartitionTable, index, place.diskSectors);
+}
+
 } // namespace
 
 void ResetWalkState() {
@@ -173,6 +186,7 @@ void WalkPartitions(int disk, Pass pass, uint64_t diskSectors) {
     OpenedRecords.clear();
     OpenedRecords.insert(0);
     int found = 0;
+    int gptIndex = -1;
     for (int i = 0; i < PartitionEntries; ++i) {
         const PartitionEntry& entry = MbrPartitionTable[i];
         if (entry.type == 0)
@@ -181,6 +195,10 @@ void WalkPartitions(int disk, Pass pass, uint64_t diskSectors) {
         const PartitionPlace place{
             disk,       pass, i + 1, entry.type, entry.start, entry.count, PartitionOrigin::Primary,
             diskSectors};
+        if (PartitionKindOf(entry.type) == PartitionKind::GptProtective) {
+            ExamineGptContainer(place, gptIndex, i);
+            continue;
+        }
         if (IsExtended(entry.type) && ReportIfAlreadyOpened(place.number, place.first))
             continue;
         SeekSector(place.first);

@@ -1,17 +1,35 @@
 #include "scan/reserved_scan.h"
 
+#include <cstdint>
+
 #include "disk/disk_device.h"
 #include "disk/sector.h"
+#include "gpt/gpt_walk.h"
 #include "output/output.h"
+
+namespace {
+
+constexpr unsigned FirstScanned = 1;
+constexpr unsigned LastScanned = 62;
+
+} // namespace
 
 void ScanReservedSectors(int disk) {
     if (OpenDisk(disk)) {
-        SeekSector(1);
+        SeekSector(FirstScanned);
         Report("Scan sectors 1 to 62 and check for zero.\n");
-        for (unsigned sector = 1; sector <= 62; ++sector) {
+        for (unsigned sector = FirstScanned; sector <= LastScanned; ++sector) {
             if (!ReadSector()) {
                 Report("Reading sector %u (disk %d) failed.\n", sector, disk);
                 break;
+            }
+            // A GUID partition table is no hidden code: its sectors are named, not dumped.
+            if (const uint64_t gptEnd = sector == FirstScanned ? GptReservedEnd(SectorBuffer) : 0) {
+                Report("Sectors 1 to %llu hold the GUID partition table.\n",
+                       static_cast<unsigned long long>(gptEnd));
+                sector = static_cast<unsigned>(gptEnd);
+                SeekSector(gptEnd + 1);
+                continue;
             }
             if (ClassifySector() == SectorData) {
                 Report("Zero check: sector %d \n", static_cast<int>(sector));

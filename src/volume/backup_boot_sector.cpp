@@ -194,3 +194,36 @@ void OfferBackupRestore(const PartitionPlace& place) {
     else
         DumpSector();
 }
+
+namespace {
+
+// Reads sector and keeps it in SectorBuffer when it is a signed boot sector of
+// the file system that isBootSector tells.
+bool ReadsAsBootSector(uint64_t sector, bool (*isBootSector)(const uint8_t*)) {
+    SeekSector(sector);
+    return ReadSector() && HasBootSignature() && isBootSector(SectorBuffer);
+}
+
+} // namespace
+
+void OfferGptBackupRestore(const PartitionPlace& place) {
+    if (place.first == 0)
+        return;
+    const uint64_t ntfsBackup = place.first + place.count - 1;
+    const uint64_t fat32Backup = place.first + Fat32BackupSector;
+    uint64_t backup = 0;
+    if (place.count >= 2 && (place.diskSectors == 0 || ntfsBackup < place.diskSectors) &&
+        ReadsAsBootSector(ntfsBackup, IsNtfsBootSector))
+        backup = ntfsBackup;
+    else if (place.count > Fat32BackupSector && ReadsAsBootSector(fat32Backup, IsFat32BootSector))
+        backup = fat32Backup;
+    if (backup == 0) {
+        Report("\n#%d No NTFS or FAT32 backup boot sector found; no repair offered.\n",
+               place.number);
+        return;
+    }
+    Console("Backup BPB is at sector %llu.\n", Ull(backup));
+    Report("\n#%d Backup BPB sector at %llu\n", place.number, Ull(backup));
+    DumpSector();
+    AskToRestore(place.first);
+}

@@ -21,6 +21,11 @@ void VerifyFat32Backup(const PartitionPlace& place, unsigned backupField);
 // looked for only inside the partition, where its type says it lies.
 void OfferBackupRestore(const PartitionPlace& place);
 
+// The same for a GPT partition, which has no type byte to tell where its backup
+// lies: the NTFS backup (its last sector) is tried, then the FAT32 backup (its
+// sector 6); only a real boot sector of that file system is offered.
+void OfferGptBackupRestore(const PartitionPlace& place);
+
 // Forgets the boot sector saved for the last comparison and whether standard
 // input still answers.
 void ResetBackupState();

@@ -110,12 +110,19 @@ void ExamineVolume(const PartitionPlace& place) {
                    VolumeKindName(content));
         kind = content != VolumeKind::Unknown ? content : KindOfType(place.type);
     }
+    if (kind == VolumeKind::Unknown)
+        ExamineByType(place);
+    else
+        ExamineVolumeOfKind(kind, place);
+}
+
+void ExamineVolumeOfKind(VolumeKind kind, const PartitionPlace& place) {
     switch (kind) {
     case VolumeKind::Fat: ExamineFat(place); break;
     case VolumeKind::Fat32: ExamineFat32(place); break;
     case VolumeKind::Ntfs: ExamineNtfs(place); break;
     case VolumeKind::ExFat: ExamineExFat(place); break;
     case VolumeKind::BitLocker: ExamineBitLocker(place); break;
-    case VolumeKind::Unknown: ExamineByType(place); break;
+    case VolumeKind::Unknown: break;
     }
 }

@@ -5,5 +5,11 @@
 
 #include "volume/partition_place.h"
 
+#include "volume/volume_kind.h"
+
 // Examines the partition whose signed first sector is in SectorBuffer.
 void ExamineVolume(const PartitionPlace& place);
+
+// Examines the signed first sector in SectorBuffer as a volume of kind, which
+// is known: the content of a GPT partition has no type byte to fall back on.
+void ExamineVolumeOfKind(VolumeKind kind, const PartitionPlace& place);

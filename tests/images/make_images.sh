@@ -12,6 +12,10 @@
 #                     FAT32 in type 07
 #   bitlocker.img     a type 07 partition holding a BitLocker volume's boot sector
 #                     (crafted: no tool here makes BitLocker volumes)
+#   gpt.img           a GPT disk as Windows and Linux share it, made by sgdisk: EFI
+#                     system partition (FAT32), Microsoft reserved, basic data
+#                     (NTFS), Windows recovery environment (NTFS), Linux; with
+#                     gpt.sgdisk, the `sgdisk -p` of its table
 # and for each partitioned image NAME.sfdisk, the `sfdisk --dump` of its table.
 # Usage: make_images.sh DIR    (exits with 77 when a tool is not installed)
 set -euo pipefail
@@ -25,10 +29,10 @@ dir=$1
 mkdir -p "$dir"
 cd "$dir"
 
-for tool in truncate sfdisk mkfs.fat mkntfs mkfs.exfat dd; do
+for tool in truncate sfdisk sgdisk mkfs.fat mkntfs mkfs.exfat dd; do
     command -v "$tool" >/dev/null || {
-        echo "$0: $tool is not installed (packages coreutils, fdisk, dosfstools, ntfs-3g," \
-            "exfatprogs)" >&2
+        echo "$0: $tool is not installed (packages coreutils, fdisk, gdisk, dosfstools," \
+            "ntfs-3g, exfatprogs)" >&2
         exit 77
     }
 done
@@ -190,9 +194,34 @@ make_bitlocker() {
     dump_table "$image"
 }
 
+make_gpt() {
+    local image=gpt.img
+    local esp=2048 esp_size=72261
+    rm -f "$image"
+    truncate -s 80M "$image"
+    quietly sgdisk -o -U 5EC7A1B0-0000-4000-8000-00000000D15C \
+        -n 1:$esp:+$esp_size -t 1:ef00 -c 1:"EFI system partition" \
+        -n 2:0:+32768 -t 2:0c01 -c 2:"Microsoft reserved partition" \
+        -n 3:0:+16384 -t 3:0700 -c 3:"Basic data partition" \
+        -n 4:0:+16384 -t 4:2700 -c 4:"Windows RE" \
+        -n 5:0:+16384 -t 5:8300 -c 5:"Linux" \
+        -u 1:11111111-1111-4111-8111-111111111111 -u 2:22222222-2222-4222-8222-222222222222 \
+        -u 3:33333333-3333-4333-8333-333333333333 -u 4:44444444-4444-4444-8444-444444444444 \
+        -u 5:55555555-5555-4555-8555-555555555555 "$image"
+    sgdisk -p "$image" >gpt.sgdisk
+    make_fat "$image" "$esp" "$esp_size" -F 32 -s 1 -n EFI -i E5F1E5F1
+    local start size
+    for n in 3 4; do
+        read -r start size < <(sgdisk -i "$n" "$image" |
+            awk '/^First sector/ {s=$3} /^Partition size/ {z=$3} END {print s, z}')
+        make_ntfs "$image" "$start" "$size" "GPTNTFS$n"
+    done
+}
+
 make_classic
 make_blank
 make_unsigned
 make_broken_fat32
 make_reformatted
 make_bitlocker
+make_gpt

@@ -1,5 +1,7 @@
 #include "disk_image.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -264,4 +266,93 @@ void PutBitLockerBootSector(DiskImage& disk, uint64_t sector) {
     uint8_t* s = BootSectorStart(disk, sector, "-FVE-FS-");
     s[0x0D] = 8;
     Fill(disk, sector + 1, 0xC3); // encrypted data after it
+}
+
+// CRC-32 (reflected 0xEDB88320, inverted in and out), bit by bit: the tests'
+// own, so that they do not check the program's CRC with itself.
+static uint32_t TestCrc32(const uint8_t* bytes, size_t length) {
+    uint32_t crc = 0xFFFFFFFFu;
+    for (size_t i = 0; i < length; ++i) {
+        crc ^= bytes[i];
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc & 1) ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
+    }
+    return ~crc;
+}
+
+void PutGuid(uint8_t* at, const char* text) {
+    unsigned v[11];
+    std::sscanf(text, "%8x-%4x-%4x-%2x%2x-%2x%2x%2x%2x%2x%2x", &v[0], &v[1], &v[2], &v[3], &v[4],
+                &v[5], &v[6], &v[7], &v[8], &v[9], &v[10]);
+    PutLe(at, v[0], 4);
+    PutLe(at + 4, v[1], 2);
+    PutLe(at + 6, v[2], 2);
+    for (int i = 0; i < 8; ++i)
+        at[8 + i] = static_cast<uint8_t>(v[3 + i]);
+}
+
+static void PutGptCopy(DiskImage& disk, const GptLayout& layout, uint64_t headerSector,
+                       uint64_t otherSector, uint64_t entriesSector) {
+    const uint64_t bytes = uint64_t{layout.entryCount} * layout.entrySize;
+    std::vector<uint8_t> array(bytes, 0);
+    for (size_t i = 0; i < layout.entries.size() && (i + 1) * layout.entrySize <= bytes; ++i) {
+        const GptLayoutEntry& e = layout.entries[i];
+        uint8_t* at = array.data() + i * layout.entrySize;
+        if (e.type)
+            PutGuid(at, e.type);
+        char unique[40];
+        std::snprintf(unique, sizeof unique, "%08X-0000-4000-8000-0000000000%02X",
+                      static_cast<unsigned>(i + 1), static_cast<unsigned>(i + 1));
+        PutGuid(at + 0x10, unique);
+        PutLe(at + 0x20, e.first, 8);
+        PutLe(at + 0x28, e.last, 8);
+        PutLe(at + 0x30, e.attributes, 8);
+        for (size_t c = 0; c < e.name.size() && c < 36; ++c)
+            PutLe(at + 0x38 + 2 * c, e.name[c], 2);
+    }
+    for (uint64_t s = 0; s * 512 < bytes; ++s) {
+        Sector& sector = disk.At(entriesSector + s);
+        sector.fill(0);
+        std::memcpy(sector.data(), array.data() + s * 512,
+                    std::min<uint64_t>(512, bytes - s * 512));
+    }
+    Sector& h = disk.At(headerSector);
+    h.fill(0);
+    std::memcpy(h.data(), "EFI PART", 8);
+    PutLe(h.data() + 0x08, 0x00010000, 4);
+    PutLe(h.data() + 0x0C, 92, 4);
+    PutLe(h.data() + 0x18, headerSector, 8);
+    PutLe(h.data() + 0x20, otherSector, 8);
+    PutLe(h.data() + 0x28, layout.firstUsable, 8);
+    PutLe(h.data() + 0x30, layout.lastUsable, 8);
+    PutGuid(h.data() + 0x38, "5EC7A1B0-0000-4000-8000-00000000D15C");
+    PutLe(h.data() + 0x48, entriesSector, 8);
+    PutLe(h.data() + 0x50, layout.entryCount, 4);
+    PutLe(h.data() + 0x54, layout.entrySize, 4);
+    PutLe(h.data() + 0x58, TestCrc32(array.data(), array.size()), 4);
+    PutLe(h.data() + 0x10, TestCrc32(h.data(), 92), 4);
+}
+
+void PutGpt(DiskImage& disk, const GptLayout& layout) {
+    const uint64_t last = disk.sectors - 1;
+    const uint64_t arraySectors = (uint64_t{layout.entryCount} * layout.entrySize + 511) / 512;
+    PutTable(disk, 0,
+             {{0x00, 0xEE, 1, static_cast<uint32_t>(std::min<uint64_t>(last, 0xFFFFFFFFu))}});
+    PutGptCopy(disk, layout, 1, last, 2);
+    PutGptCopy(disk, layout, last, 1, last - arraySectors);
+}
+
+GptLayout StandardGpt(uint64_t diskSectors, std::vector<GptLayoutEntry> entries) {
+    GptLayout layout;
+    layout.firstUsable = 34;
+    layout.lastUsable = diskSectors - 34;
+    layout.entries = std::move(entries);
+    return layout;
+}
+
+void ResignGptHeader(DiskImage& disk, uint64_t sector) {
+    Sector& h = disk.At(sector);
+    const uint32_t size = static_cast<uint32_t>(h[0x0C] | h[0x0D] << 8);
+    PutLe(h.data() + 0x10, 0, 4);
+    PutLe(h.data() + 0x10, TestCrc32(h.data(), std::min<uint32_t>(size, 512)), 4);
 }

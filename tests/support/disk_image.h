@@ -52,6 +52,36 @@ void PutExFatVolume(DiskImage& disk, uint64_t start, uint64_t length, uint8_t sh
 // The boot sector of a BitLocker volume, signed, with encrypted data after it.
 void PutBitLockerBootSector(DiskImage& disk, uint64_t sector);
 
+// GUID partition tables: a protective MBR, the primary header at 1 with its
+// entries at 2, the backup entries and header at the disk's end, CRCs right.
+struct GptLayoutEntry {
+    const char* type = nullptr; // type GUID text; nullptr leaves the entry unused
+    uint64_t first = 0;
+    uint64_t last = 0;
+    std::u16string name;
+    uint64_t attributes = 0;
+};
+
+struct GptLayout {
+    uint64_t firstUsable = 34;
+    uint64_t lastUsable = 0;
+    uint32_t entryCount = 128;
+    uint32_t entrySize = 128;
+    std::vector<GptLayoutEntry> entries;
+};
+
+inline const char* const EspType = "C12A7328-F81F-11D2-BA4B-00A0C93EC93B";
+inline const char* const BasicDataType = "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7";
+inline const char* const ReservedType = "E3C9E316-0B5C-4DB8-817D-F92DF00215AE";
+inline const char* const LinuxType = "0FC63DAF-8483-4772-8E79-3D69D8477DE4";
+
+void PutGuid(uint8_t* at, const char* text);
+void PutGpt(DiskImage& disk, const GptLayout& layout);
+// The usual layout for a disk of diskSectors: usable 34 to diskSectors - 34.
+GptLayout StandardGpt(uint64_t diskSectors, std::vector<GptLayoutEntry> entries);
+// Recomputes the CRC of the header at sector after a test changed it.
+void ResignGptHeader(DiskImage& disk, uint64_t sector);
+
 std::vector<uint8_t> ToBytes(const DiskImage& disk);
 DiskImage FromBytes(const std::vector<uint8_t>& bytes);
 

@@ -1,0 +1,116 @@
+#include "gpt/gpt_header.h"
+
+#include <cstring>
+
+#include "disk/byte_order.h"
+#include "disk/disk_device.h"
+#include "gpt/crc32.h"
+
+namespace {
+
+constexpr unsigned NameUnits = 36;
+
+uint32_t HeaderCrc(const uint8_t* sector, unsigned size) {
+    uint8_t copy[SectorSize];
+    std::memcpy(copy, sector, size);
+    std::memset(copy + 0x10, 0, 4);
+    return Crc32(copy, size);
+}
+
+void AppendUtf8(std::string& out, uint32_t code) {
+    if (code < 0x80) {
+        out += static_cast<char>(code);
+    } else if (code < 0x800) {
+        out += static_cast<char>(0xC0 | code >> 6);
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else if (code < 0x10000) {
+        out += static_cast<char>(0xE0 | code >> 12);
+        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | code >> 18);
+        out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    }
+}
+
+bool IsControl(uint32_t code) {
+    return code < 0x20 || (code >= 0x7F && code < 0xA0);
+}
+
+} // namespace
+
+GptHeaderProblem CheckGptHeader(const uint8_t* s, uint64_t readAt, GptHeader* h) {
+    *h = GptHeader{};
+    if (std::memcmp(s, "EFI PART", 8) != 0)
+        return GptHeaderProblem::Signature;
+    h->revision = LoadLe32(s + 0x08);
+    h->headerSize = LoadLe32(s + 0x0C);
+    h->headerCrc = LoadLe32(s + 0x10);
+    h->thisSector = LoadLe64(s + 0x18);
+    h->otherSector = LoadLe64(s + 0x20);
+    h->firstUsable = LoadLe64(s + 0x28);
+    h->lastUsable = LoadLe64(s + 0x30);
+    std::memcpy(h->diskGuid, s + 0x38, GuidSize);
+    h->entriesSector = LoadLe64(s + 0x48);
+    h->entryCount = LoadLe32(s + 0x50);
+    h->entrySize = LoadLe32(s + 0x54);
+    h->entriesCrc = LoadLe32(s + 0x58);
+    if (h->headerSize < GptMinHeaderSize || h->headerSize > SectorSize)
+        return GptHeaderProblem::Size;
+    h->computedCrc = HeaderCrc(s, h->headerSize);
+    if (h->computedCrc != h->headerCrc)
+        return GptHeaderProblem::Crc;
+    if (h->thisSector != readAt)
+        return GptHeaderProblem::WrongSector;
+    return GptHeaderProblem::None;
+}
+
+uint64_t EntryArrayBytes(const GptHeader& header) {
+    return uint64_t{header.entryCount} * header.entrySize;
+}
+
+bool EntryArrayIsPlausible(const GptHeader& header) {
+    return header.entrySize >= GptEntryLayoutSize && header.entrySize % GptEntryLayoutSize == 0 &&
+           EntryArrayBytes(header) <= GptMaxEntryArrayBytes;
+}
+
+uint64_t EntryArraySectors(const GptHeader& header) {
+    return (EntryArrayBytes(header) + SectorSize - 1) / SectorSize;
+}
+
+GptEntry LoadGptEntry(const uint8_t* array, const GptHeader& header, unsigned number) {
+    const uint8_t* e = array + uint64_t{number - 1} * header.entrySize;
+    GptEntry entry{};
+    entry.number = number;
+    std::memcpy(entry.typeGuid, e, GuidSize);
+    std::memcpy(entry.uniqueGuid, e + 0x10, GuidSize);
+    entry.first = LoadLe64(e + 0x20);
+    entry.last = LoadLe64(e + 0x28);
+    entry.attributes = LoadLe64(e + 0x30);
+    entry.name = Utf16NameToUtf8(e + 0x38, NameUnits);
+    return entry;
+}
+
+std::string Utf16NameToUtf8(const uint8_t* units, unsigned count) {
+    std::string name;
+    for (unsigned i = 0; i < count; ++i) {
+        uint32_t unit = LoadLe16(units + 2 * i);
+        if (unit == 0)
+            break;
+        if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < count) {
+            uint32_t low = LoadLe16(units + 2 * (i + 1));
+            if (low >= 0xDC00 && low <= 0xDFFF) {
+                AppendUtf8(name, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
+                ++i;
+                continue;
+            }
+        }
+        if ((unit >= 0xD800 && unit <= 0xDFFF) || IsControl(unit))
+            name += '?';
+        else
+            AppendUtf8(name, unit);
+    }
+    return name;
+}
