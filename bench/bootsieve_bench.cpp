@@ -142,11 +142,35 @@ std::vector<uint8_t> FourPartitionImage(bool withLogicals, bool secondRecord) {
     return ToBytes(disk);
 }
 
+constexpr const char* GptDisk = "GPT disk";
+
+// A 64 MiB GPT disk as Windows and Linux share it: EFI system partition (FAT32),
+// Microsoft reserved, basic data and recovery (NTFS), Linux.
+std::vector<uint8_t> GptImage() {
+    DiskImage disk = BlankDisk(131072);
+    PutGpt(disk, StandardGpt(131072, {{EspType, 2048, 67583, u"EFI system partition"},
+                                      {ReservedType, 67584, 100351, u"Microsoft reserved"},
+                                      {BasicDataType, 100352, 116735, u"Basic data partition"},
+                                      {"DE94BBA4-06D1-4D40-A16A-BFD50179D6AC", 116736, 125951,
+                                       u"Windows RE"},
+                                      {LinuxType, 125952, 131038, u"Linux"}}));
+    PutFat32WithBackup(disk, 2048, 65536);
+    PutNtfsWithBackup(disk, 100352, 16384);
+    PutNtfsWithBackup(disk, 116736, 9216);
+    return ToBytes(disk);
+}
+
 bool IsFourPartitionLayout(const Layout& layout) {
     return layout.name == FourPartitions;
 }
 
+bool IsGptLayout(const Layout& layout) {
+    return layout.name == GptDisk;
+}
+
 std::vector<uint8_t> FullImage(const Layout& layout) {
+    if (IsGptLayout(layout))
+        return GptImage();
     if (IsFourPartitionLayout(layout))
         return FourPartitionImage(true, true);
     return ChainImage(layout.records, true);
@@ -286,7 +310,7 @@ Row Measure(const Layout& layout) {
     }
     std::sort(times.begin(), times.end());
     std::sort(summaryTimes.begin(), summaryTimes.end());
-    Row row;
+    Row row{};
     row.name = layout.name;
     row.records = layout.records;
     row.repetitions = static_cast<int>(times.size());
@@ -298,6 +322,8 @@ Row Measure(const Layout& layout) {
     row.imageKb = image.size() / 1024;
     row.rssPeakKb = peakReset ? ResidentKb("VmHWM") : MaxRssKb();
     image = {};
+    if (IsGptLayout(layout))
+        return row; // no chain to count reads in
 
     unsigned linkReads = ReadsOfRun(WithoutLogicals(layout));
     unsigned firstReads = ReadsOfRun(FirstRecordOnly(layout));
@@ -347,6 +373,7 @@ int main() {
     ConsoleIn = DevNull("r");
     const std::vector<Layout> layouts = {
         {FourPartitions, 2, 2},
+        {GptDisk, 0, 0},
         {"chain 1,000", 1000, 1000},
         {"chain 10,000", 10000, 10000},
         {"chain 100,000", 100000, 100000},
@@ -360,7 +387,7 @@ int main() {
     PrintTable(rows);
     bool oneReadEach = true;
     for (const Row& r : rows)
-        oneReadEach &= r.readsPerRecord == 1.0;
+        oneReadEach &= r.records == 0 || r.readsPerRecord == 1.0;
     if (!oneReadEach) {
         std::printf("\nFAILED: an extended record costs more or less than one read per pass.\n");
         return 1;

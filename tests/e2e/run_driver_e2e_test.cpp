@@ -149,12 +149,18 @@ TEST_P(RunDriverTest, SparseDiskOver2TiBShowsItsFullSectorCount) {
                           "3  00 = No            0          0 =      0 MiB  00 = Empty\n"
                           "4  00 = No            0          0 =      0 MiB  00 = Empty\n"
                           "Partition size 4294967296. Unallocated 2147483648 sectors.\n";
-    std::string unsigned1 = "\n#1 BPB sector signature is not 0xaa55. (sector 1)\n";
+    // Both headers lack their CRC: the GPT section says so, past sector 2^32 too.
+    std::string heading = "\n#1 ....................................................>> Disk 0 "
+                          "GUID partition table\n";
+    std::string primary = "GPT header CRC is 00000000, computed 36425678. (sector 1)\n";
+    std::string backup =
+        "Backup GPT header CRC is 00000000, computed 36425678. (sector 6442450943)\n";
     EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(run.Report("Bootsieve.txt"), ReportHeader + header + listing + unsigned1 + "\n");
+    EXPECT_EQ(run.Report("Bootsieve.txt"),
+              ReportHeader + header + listing + heading + primary + backup + "\n");
     EXPECT_EQ(run.Report("BPB0list.txt"), ReportHeader + header + HexDump(disk.Get(0)) +
-                                              "MBRcode compare failed\n" + listing + unsigned1 +
-                                              HexDump(disk.Get(1)) + "\n");
+                                              "MBRcode compare failed\n" + listing + heading +
+                                              primary + HexDump(disk.Get(1)) + backup + "\n");
     EXPECT_EQ(run.Report("Zero0list.txt"),
               ReportHeader + ScanHeading + ZeroCheck(1, disk.Get(1)) + "\n");
     struct stat st;

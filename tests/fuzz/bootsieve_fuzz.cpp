@@ -154,6 +154,24 @@ const ReportSink NullReports = {OpenNullReport, CloseNullReport};
     std::abort();
 }
 
+// Whether sector is the first sector of an entry of the GPT whose header lies at
+// headerSector of the image (CRCs not checked: the harness accepts a superset).
+bool IsGptPartitionStart(const std::vector<uint8_t>& image, uint64_t headerSector,
+                         uint64_t sector) {
+    const uint64_t at = headerSector * SectorSize;
+    if (image.size() < at + SectorSize || std::memcmp(image.data() + at, "EFI PART", 8) != 0)
+        return false;
+    const uint64_t entries = LoadLe(image.data() + at + 0x48, 8) * SectorSize;
+    const uint64_t count = LoadLe32(image.data() + at + 0x50);
+    const uint64_t size = LoadLe32(image.data() + at + 0x54);
+    if (size < 128 || count * size > (4u << 20))
+        return false;
+    for (uint64_t i = 0; i < count && entries + (i + 1) * size <= image.size(); ++i)
+        if (LoadLe(image.data() + entries + i * size + 0x20, 8) == sector)
+            return true;
+    return false;
+}
+
 bool IsRestorableBootSector(const std::vector<uint8_t>& before, uint64_t sector) {
     if (before.size() < SectorSize || before[510] != 0x55 || before[511] != 0xAA)
         return false;
@@ -164,12 +182,17 @@ bool IsRestorableBootSector(const std::vector<uint8_t>& before, uint64_t sector)
         bool keepsBackup = kind == PartitionKind::Ntfs || kind == PartitionKind::Fat32;
         if (keepsBackup && entry.start == sector)
             return true;
+        if (kind == PartitionKind::GptProtective &&
+            (IsGptPartitionStart(before, 1, sector) ||
+             IsGptPartitionStart(before, before.size() / SectorSize - 1, sector)))
+            return true;
     }
     return false;
 }
 
 // The only change a run may make to a drive is the restore of the boot sector of a
-// primary NTFS or FAT32 partition, which then holds a signed copy.
+// primary NTFS or FAT32 partition or of a GPT partition, which then holds a
+// signed NTFS or FAT32 boot sector.
 // Unless a question was answered yes, nothing changes at all.
 void CheckOnlyRestoresWritten(const std::vector<uint8_t>& before, const MemoryDrive& drive,
                               bool answeredYes) {
@@ -188,7 +211,8 @@ void CheckOnlyRestoresWritten(const std::vector<uint8_t>& before, const MemoryDr
         if (!answeredYes)
             Fail("sector written without a yes", sector);
         if (!IsRestorableBootSector(before, sector))
-            Fail("sector written that is no primary NTFS or FAT32 boot sector", sector);
+            Fail("sector written that is no primary NTFS, FAT32 or GPT partition's boot sector",
+                 sector);
         if (length != SectorSize || after[at + 510] != 0x55 || after[at + 511] != 0xAA)
             Fail("restored boot sector is not signed", sector);
         if (!IsNtfsBootSector(after.data() + at) && !IsFat32BootSector(after.data() + at))

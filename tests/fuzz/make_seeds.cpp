@@ -185,6 +185,29 @@ DiskImage BitLockerVolumes() {
     return disk;
 }
 
+// A GPT disk of 8192 sectors: ESP (FAT32) and basic data (NTFS) with backups, a
+// Linux partition; and one with overlapping, reversed and outside entries, an
+// unsigned ESP and a hybrid MBR entry.
+DiskImage GptVolumes(bool hostile) {
+    DiskImage disk = BlankDisk(8192);
+    GptLayout layout = StandardGpt(8192, {{EspType, 2048, 4095, u"EFI system partition"},
+                                          {BasicDataType, 4096, 6143, u"Basic data"},
+                                          {LinuxType, 6144, 8000, u"Linux"}});
+    if (hostile) {
+        layout.entries.push_back({BasicDataType, 3000, 5000, u"overlap\u0001"});
+        layout.entries.push_back({LinuxType, 7000, 6500, u""});
+        layout.entries.push_back({EspType, 10, 20, u""});
+    }
+    PutGpt(disk, layout);
+    PutFat32WithBackup(disk, 2048, 2048);
+    PutNtfsWithBackup(disk, 4096, 2048);
+    if (hostile) {
+        Unsign(disk, 2048);
+        SetEntry(disk, 0, 1, 0x80, 0x07, 4096, 2048);
+    }
+    return disk;
+}
+
 // Extended tables that lead back: a link to its own record, a link to the first
 // record, an MBR extended entry naming the MBR, and a link whose sum wraps past 2^32.
 DiskImage LoopedChains() {
@@ -354,6 +377,8 @@ int main(int argc, char** argv) {
     ok &= WriteSeed(dir, "broken-ntfs-unsigned-backup", BrokenNtfsUnsignedBackup());
     ok &= WriteSeed(dir, "looped-chains", LoopedChains());
     ok &= WriteSeed(dir, "exfat-volumes", ExFatVolumes());
+    ok &= WriteSeed(dir, "gpt", GptVolumes(false));
+    ok &= WriteSeed(dir, "gpt-hostile", GptVolumes(true));
     ok &= WriteSeed(dir, "bitlocker-volumes", BitLockerVolumes());
     ok &= WriteSeed(dir, "long-chain", LongChain(120));
     ok &= WriteSeed(dir, "zero-mbr", ZeroMbrWithBootSectorAt63());

@@ -13,7 +13,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 binary=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 mkdir -p "$2"
 dir=$(cd "$2" && pwd)
-images=(classic.img blank.img unsigned.img broken-fat32.img reformatted.img bitlocker.img)
+images=(classic.img blank.img unsigned.img broken-fat32.img reformatted.img bitlocker.img gpt.img)
 
 bash "$here/make_images.sh" "$dir"
 cd "$dir"
@@ -46,6 +46,15 @@ echo "   exFAT decoded with its boot region checked, partition types that disagr
 echo "   their content"
 echo
 grep -v -E '^[0-9a-f]{3}: ' BPB4list.txt
+echo "== Detail report $dir/BPB6list.txt (gpt.img), the GUID partition table section without"
+echo "   its hex dumps: the decoded header, the backup check, the entries with their names"
+echo
+grep -v -E '^[0-9a-f]{3}: ' BPB6list.txt | sed -n '/GUID partition table/,/^>> #1 /p'
+echo "   ..."
+echo
+echo "== Reserved-sector report $dir/Zero6list.txt (gpt.img):"
+echo
+cat Zero6list.txt
 echo "== Reserved-sector report $dir/Zero0list.txt, first lines:"
 echo
 head -n 8 Zero0list.txt
