@@ -120,8 +120,6 @@ const CraftedCase CraftedCases[] = {
      " 0 MiB  00 = Empty\n"},
 };
 
-const std::string Banner = "_______/ Bootsieve version 5.0 \\______\n";
-
 class CraftedWalkTest : public ProgramTest {};
 
 TEST_P(CraftedWalkTest, ReportsEqualTheInMemoryRun) {
@@ -132,10 +130,7 @@ TEST_P(CraftedWalkTest, ReportsEqualTheInMemoryRun) {
         Outcome run = Run(Drives({path}));
         MemoryRun expected = RunOnImage(image);
 
-        EXPECT_EQ(run.exitCode, 0);
-        EXPECT_EQ(run.console, Banner + expected.console + "Bootsieve exit.\n");
-        EXPECT_EQ(run.Report("Bootsieve.txt"), ReportHeader + expected.summary);
-        EXPECT_EQ(run.Report("BPB0list.txt"), ReportHeader + expected.detail[0]);
+        ExpectSameAsInMemory(run, expected);
         EXPECT_EQ(run.Report("Zero0list.txt"), ReportHeader + expected.zero[0]);
         EXPECT_NE(expected.detail[0].find(crafted.line), std::string::npos);
         RemoveTree(path);

@@ -1,5 +1,7 @@
 #include "e2e_fixture.h"
 
+#include "memory_run.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -146,4 +148,12 @@ Outcome ProgramTest::Run(RunOptions options, const Expect& expect) {
         RemoveTree(native.dir);
     }
     return outcome;
+}
+
+void ExpectSameAsInMemory(const Outcome& run, const MemoryRun& expected) {
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.console,
+              "_______/ Bootsieve version 5.0 \\______\n" + expected.console + "Bootsieve exit.\n");
+    EXPECT_EQ(run.Report("Bootsieve.txt"), ReportHeader + expected.summary);
+    EXPECT_EQ(run.Report("BPB0list.txt"), ReportHeader + expected.detail[0]);
 }

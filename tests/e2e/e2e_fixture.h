@@ -17,6 +17,8 @@
 #include "sample_images.h"
 #include "windows_runs.h"
 
+struct MemoryRun;
+
 // The report header with the platform's numbers as WithoutVersion leaves them.
 extern const std::string ReportHeader;
 
@@ -84,3 +86,8 @@ std::string ProgramParamName(const ::testing::TestParamInfo<Program>& info);
 #define INSTANTIATE_FOR_BOTH_PROGRAMS(suite)                                                       \
     INSTANTIATE_TEST_SUITE_P(                                                                      \
         Programs, suite, ::testing::Values(Program::Native, Program::Windows), ProgramParamName)
+
+// The program's run on an image equals the run over the same image held in
+// memory, whose exact text the unit tests pin: exit code 0, console, summary and
+// detail report of drive 0.
+void ExpectSameAsInMemory(const Outcome& run, const MemoryRun& expected);

@@ -138,11 +138,8 @@ TEST_P(HostileDiskTest, ReportsEqualTheInMemoryRunAndNothingIsWritten) {
         Outcome run = Run(Answered({path}, hostile.answers));
         MemoryRun expected = RunOnImage(image, hostile.answers);
 
-        EXPECT_EQ(run.exitCode, 0);
-        EXPECT_EQ(run.console, Banner + expected.console + "Bootsieve exit.\n");
+        ExpectSameAsInMemory(run, expected);
         EXPECT_EQ(run.console.find("Do you want"), std::string::npos);
-        EXPECT_EQ(run.Report("Bootsieve.txt"), ReportHeader + expected.summary);
-        EXPECT_EQ(run.Report("BPB0list.txt"), ReportHeader + expected.detail[0]);
         for (const std::string& line : hostile.detailLines)
             EXPECT_NE(expected.detail[0].find(line), std::string::npos) << line;
         RemoveTree(path);

@@ -8,8 +8,6 @@
 
 namespace {
 
-const std::string Banner = "_______/ Bootsieve version 5.0 \\______\n";
-
 struct ContentCase {
     const char* name;
     std::function<DiskImage()> image;
@@ -98,11 +96,8 @@ TEST_P(VolumeContentTest, CraftedVolumesReportAsInMemoryAndNothingIsWritten) {
         Outcome run = Run(Answered({path}, content.answers));
         MemoryRun expected = RunOnImage(image, content.answers);
 
-        EXPECT_EQ(run.exitCode, 0);
-        EXPECT_EQ(run.console, Banner + expected.console + "Bootsieve exit.\n");
+        ExpectSameAsInMemory(run, expected);
         EXPECT_EQ(run.console.find("Do you want") != std::string::npos, content.asks);
-        EXPECT_EQ(run.Report("Bootsieve.txt"), ReportHeader + expected.summary);
-        EXPECT_EQ(run.Report("BPB0list.txt"), ReportHeader + expected.detail[0]);
         for (const std::string& line : content.lines)
             EXPECT_NE(expected.detail[0].find(line), std::string::npos) << line;
         RemoveTree(path);

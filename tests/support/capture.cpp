@@ -7,8 +7,6 @@
 #include "output/output.h"
 #include "partition/mbr_layout.h"
 
-namespace {
-
 std::string ReadBack(FILE* file) {
     std::string text;
     std::fflush(file);
@@ -20,6 +18,8 @@ std::string ReadBack(FILE* file) {
     std::fclose(file);
     return text;
 }
+
+namespace {
 
 FILE* InputHolding(const std::string& text) {
     FILE* in = std::tmpfile();

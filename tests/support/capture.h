@@ -2,6 +2,7 @@
 // runs, for tests over any disk backend.
 #pragma once
 
+#include <cstdio>
 #include <functional>
 #include <string>
 
@@ -9,3 +10,5 @@
 std::string CaptureReport(const std::function<void()>& body);
 // Text that body writes to the console, with answers on standard input.
 std::string CaptureConsole(const std::function<void()>& body, const std::string& answers = "");
+// Everything written to file, which is then closed.
+std::string ReadBack(FILE* file);

@@ -17,16 +17,8 @@ bool OpenMemoryReport(const char*) {
 }
 
 bool CloseMemoryReport(const char* name) {
-    std::string text;
-    std::fflush(ReportStream);
-    std::rewind(ReportStream);
-    char chunk[4096];
-    size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, ReportStream)) > 0)
-        text.append(chunk, n);
-    std::fclose(ReportStream);
+    (*Reports)[name] = ReadBack(ReportStream);
     ReportStream = nullptr;
-    (*Reports)[name] = text;
     return true;
 }
 
