@@ -24,8 +24,9 @@ constexpr const char* HelpOption = "  -h, --help      show this text and exit\n"
 
 constexpr const char* Description =
     "\n"
-    "Reads the MBR and its partition table, the extended boot records, the\n"
-    "FAT12/16, FAT32 and NTFS boot sectors with their backups, and sectors 1 to 62\n"
+    "Reads the MBR and its partition table, the extended boot records, the GUID\n"
+    "partition table and its backup, the FAT12/16, FAT32, NTFS and exFAT boot\n"
+    "sectors with their backups (BitLocker volumes are named), and sectors 1 to 62\n"
     "of physical drives 0 to 9. Raw disks need root (Linux) or an administrator\n"
     "console (Windows).\n"
     "\n"
