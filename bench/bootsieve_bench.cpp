@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "bootcode/boot_code.h"
 #include "disk/byte_order.h"
 #include "disk/disk_device.h"
 #include "disk/memory_disk.h"
@@ -30,7 +31,6 @@
 #include "driver/disk_report.h"
 #include "driver/run.h"
 #include "output/output.h"
-#include "partition/boot_code.h"
 #include "partition/mbr_layout.h"
 #include "partition/partition_walk.h"
 #include "scan/reserved_scan.h"

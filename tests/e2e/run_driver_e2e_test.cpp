@@ -82,7 +82,8 @@ TEST_P(RunDriverTest, UnsignedMbrPrintsByte511ThenByte510AndIsDumpedTwice) {
     EXPECT_EQ(run.Report("Bootsieve.txt"), ReportHeader + DiskHeader(0, OneMiB) + verdict);
     EXPECT_EQ(run.Report("BPB0list.txt"), ReportHeader + DiskHeader(0, OneMiB) +
                                               HexDump(disk.Get(0)) + "MBRcode compare failed\n" +
-                                              verdict + HexDump(disk.Get(0)));
+                                              "MBR boot code: not recognised.\n" + verdict +
+                                              HexDump(disk.Get(0)));
     EXPECT_EQ(run.Report("Zero0list.txt"), ReportHeader + EmptyScan);
 }
 
@@ -153,8 +154,9 @@ TEST_P(RunDriverTest, SparseDiskOver2TiBShowsItsFullSectorCount) {
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(run.Report("Bootsieve.txt"), ReportHeader + header + listing + unsigned1 + "\n");
     EXPECT_EQ(run.Report("BPB0list.txt"), ReportHeader + header + HexDump(disk.Get(0)) +
-                                              "MBRcode compare failed\n" + listing + unsigned1 +
-                                              HexDump(disk.Get(1)) + "\n");
+                                              "MBRcode compare failed\n" +
+                                              "MBR boot code: none (all zero).\n" + listing +
+                                              unsigned1 + HexDump(disk.Get(1)) + "\n");
     EXPECT_EQ(run.Report("Zero0list.txt"),
               ReportHeader + ScanHeading + ZeroCheck(1, disk.Get(1)) + "\n");
     struct stat st;

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "bootcode/boot_code.h"
 #include "disk_image.h"
 #include "fuzz_input.h"
-#include "partition/boot_code.h"
 
 namespace {
 

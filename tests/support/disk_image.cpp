@@ -133,9 +133,24 @@ void PutFat16BootSector(DiskImage& disk, uint64_t sector, uint32_t hidden, uint1
     std::memcpy(s + 0x36, "FAT16   ", 8);
 }
 
+void PutMftRecords(DiskImage& disk, uint64_t sector) {
+    const Sector boot = disk.Get(sector);
+    const uint64_t perCluster = boot[0x0D];
+    const uint8_t record[8] = {'F', 'I', 'L', 'E', '0', 0x00, 0x03, 0x00};
+    for (unsigned field : {0x30u, 0x38u}) {
+        uint64_t cluster = 0;
+        for (int i = 7; i >= 0; --i)
+            cluster = cluster << 8 | boot[field + i];
+        const uint64_t at = sector + cluster * perCluster;
+        if (at < disk.sectors)
+            std::memcpy(disk.At(at).data(), record, sizeof record);
+    }
+}
+
 void PutNtfsWithBackup(DiskImage& disk, uint32_t start, uint32_t count) {
     PutNtfsBootSector(disk, start, start, count - 1);
     disk.At(start + count - 1) = disk.At(start);
+    PutMftRecords(disk, start);
 }
 
 void PutFat32WithBackup(DiskImage& disk, uint32_t start, uint32_t count) {
