@@ -49,6 +49,12 @@ void PutLe(uint8_t* at, uint64_t value, int width) {
         at[i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
+void PutHex(DiskImage& disk, uint64_t sector, unsigned offset, const char* hex) {
+    uint8_t* at = disk.At(sector).data() + offset;
+    for (const char* p = hex; p[0] && p[1]; p += p[2] ? 3 : 2)
+        *at++ = static_cast<uint8_t>(std::stoul(std::string(p, 2), nullptr, 16));
+}
+
 void SetEntry(DiskImage& disk, uint64_t tableSector, int index, uint8_t status, uint8_t type,
               uint32_t start, uint32_t count) {
     uint8_t* entry = disk.At(tableSector).data() + 446 + 16 * index;

@@ -23,6 +23,9 @@ void Sign(DiskImage& disk, uint64_t sector);
 void Unsign(DiskImage& disk, uint64_t sector); // zeros bytes 510 and 511
 void Fill(DiskImage& disk, uint64_t sector, uint8_t value);
 void PutLe(uint8_t* at, uint64_t value, int width);
+// The bytes written as hexadecimal pairs separated by blanks ("33 C0 8E"), at offset
+// of sector.
+void PutHex(DiskImage& disk, uint64_t sector, unsigned offset, const char* hex);
 // Entry index 0..3 of the table in sector tableSector.
 void SetEntry(DiskImage& disk, uint64_t tableSector, int index, uint8_t status, uint8_t type,
               uint32_t start, uint32_t count);
