@@ -333,8 +333,9 @@ void PrintTable(const std::vector<Row>& rows) {
         "  summary ms: the summary pass alone (median).\n"
         "reads: sector reads of one whole run (MemoryDrive::reads).\n"
         "/record: reads per extended boot record and pass; /logical: reads per logical\n"
-        "  partition and pass (its boot sector, and the backup of an NTFS one); both from\n"
-        "  twin images without the logical partitions and cut after the first record.\n"
+        "  partition and pass (its boot sector; an NTFS one also its $MFT, $MFTMirr and\n"
+        "  backup); both from twin images without the logical partitions and cut after\n"
+        "  the first record.\n"
         "heap KiB: peak of the run's own allocations. image KiB: the in-memory disk.\n"
         "RSS KiB: peak resident size of the whole process during the runs, image included.\n");
 }

@@ -59,17 +59,17 @@ void ExamineFat(const PartitionPlace& place) {
 
 // The summary pass does not compare the FAT32 backup.
 void ExamineFat32(const PartitionPlace& place) {
-    if (!InDetail(place)) {
-        CheckVolumeInPartition(place, VolumeKind::Fat32);
-        return;
+    unsigned backupField = 0;
+    if (InDetail(place)) {
+        Report(">> #%d Disk %d FAT Partition Boot sector (sector %llu)\n", place.number, place.disk,
+               Ull(place.first));
+        DumpSector();
+        backupField = static_cast<unsigned>(DecodeFat32Bpb(place.disk));
+        ReportVolumeBootCode(VolumeKind::Fat32);
     }
-    Report(">> #%d Disk %d FAT Partition Boot sector (sector %llu)\n", place.number, place.disk,
-           Ull(place.first));
-    DumpSector();
-    const unsigned backupField = static_cast<unsigned>(DecodeFat32Bpb(place.disk));
-    ReportVolumeBootCode(VolumeKind::Fat32);
     CheckVolumeInPartition(place, VolumeKind::Fat32);
-    VerifyFat32Backup(place, backupField);
+    if (InDetail(place))
+        VerifyFat32Backup(place, backupField);
 }
 
 void ExamineNtfs(const PartitionPlace& place) {
