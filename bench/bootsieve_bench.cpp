@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "bootcode/boot_code.h"
 #include "disk/byte_order.h"
 #include "disk/disk_device.h"
 #include "disk/memory_disk.h"
@@ -30,7 +31,6 @@
 #include "driver/disk_report.h"
 #include "driver/run.h"
 #include "output/output.h"
-#include "partition/boot_code.h"
 #include "partition/mbr_layout.h"
 #include "partition/partition_walk.h"
 #include "scan/reserved_scan.h"
@@ -359,8 +359,9 @@ void PrintTable(const std::vector<Row>& rows) {
         "  summary ms: the summary pass alone (median).\n"
         "reads: sector reads of one whole run (MemoryDrive::reads).\n"
         "/record: reads per extended boot record and pass; /logical: reads per logical\n"
-        "  partition and pass (its boot sector, and the backup of an NTFS one); both from\n"
-        "  twin images without the logical partitions and cut after the first record.\n"
+        "  partition and pass (its boot sector; an NTFS one also its $MFT, $MFTMirr and\n"
+        "  backup); both from twin images without the logical partitions and cut after\n"
+        "  the first record.\n"
         "heap KiB: peak of the run's own allocations. image KiB: the in-memory disk.\n"
         "RSS KiB: peak resident size of the whole process during the runs, image included.\n");
 }

@@ -2,10 +2,12 @@
 
 #include <cinttypes>
 
+#include "bootcode/grub_core.h"
+#include "bootcode/mbr_boot_code.h"
 #include "disk/disk_device.h"
 #include "disk/sector.h"
 #include "output/output.h"
-#include "partition/boot_code.h"
+#include "partition/active_flags.h"
 #include "partition/partition_table.h"
 #include "partition/partition_walk.h"
 
@@ -49,17 +51,10 @@ void PrintDiskHeader(int disk) {
                disk, info.sectorCount, info.size1000 / 1000, info.size1024 >> 10);
 }
 
-static void ReportBootCode() {
-    int type = IdentifyBootCode();
-    if (type)
-        Report("MBRcode type %d\n", type);
-    else
-        Report("MBRcode compare failed\n");
-}
-
-static void ReportSignedMbr(int disk, Pass pass) {
+static void ReportSignedMbr(int disk, Pass pass, const MbrBootCode& code) {
     LoadPartitionTable(SectorBuffer, MbrPartitionTable);
     ListPartitionTable(MbrPartitionTable, DiskInfoTable[disk].sectorCount);
+    ReportActiveFlags(MbrPartitionTable, code);
     WalkPartitions(disk, pass, DiskInfoTable[disk].sectorCount);
     Report("\n");
 }
@@ -78,12 +73,15 @@ int ReportDisk(int disk, Pass pass) {
             ok = DumpFallbackSector(disk);
         }
     } else {
+        const MbrBootCode code = IdentifyMbrBootCode();
         if (detail) {
             DumpSector();
-            ReportBootCode();
+            ReportMbrBootCode(code);
         }
+        if (HasTrait(code, LoadsGrubCore))
+            CheckGrubCoreImage(disk, pass, DiskInfoTable[disk].sectorCount);
         if (HasBootSignature()) {
-            ReportSignedMbr(disk, pass);
+            ReportSignedMbr(disk, pass, code);
         } else {
             Report("MBR sector signature is not 0xaa55. (%02x%02x)\n", SectorBuffer[511],
                    SectorBuffer[510]);

@@ -1,5 +1,6 @@
 #include "volume/volume_examine.h"
 
+#include "bootcode/volume_boot_code.h"
 #include "bpb/bpb_decoders.h"
 #include "disk/disk_device.h"
 #include "disk/sector.h"
@@ -7,6 +8,7 @@
 #include "partition/partition_types.h"
 #include "volume/backup_boot_sector.h"
 #include "volume/exfat.h"
+#include "volume/volume_checks.h"
 #include "volume/volume_kind.h"
 
 namespace {
@@ -45,21 +47,29 @@ bool ContentBelongsElsewhere(uint8_t type, VolumeKind content) {
 }
 
 void ExamineFat(const PartitionPlace& place) {
-    if (!InDetail(place))
-        return;
-    Report(">> #%d Disk %d FAT Partition Boot sector (sector %llu)\n", place.number, place.disk,
-           Ull(place.first));
-    DumpSector();
-    DecodeFatBpb(place.disk);
+    if (InDetail(place)) {
+        Report(">> #%d Disk %d FAT Partition Boot sector (sector %llu)\n", place.number, place.disk,
+               Ull(place.first));
+        DumpSector();
+        DecodeFatBpb(place.disk);
+        ReportVolumeBootCode(VolumeKind::Fat);
+    }
+    CheckVolumeInPartition(place, VolumeKind::Fat);
 }
 
+// The summary pass does not compare the FAT32 backup.
 void ExamineFat32(const PartitionPlace& place) {
-    if (!InDetail(place))
-        return;
-    Report(">> #%d Disk %d FAT Partition Boot sector (sector %llu)\n", place.number, place.disk,
-           Ull(place.first));
-    DumpSector();
-    VerifyFat32Backup(place, static_cast<unsigned>(DecodeFat32Bpb(place.disk)));
+    unsigned backupField = 0;
+    if (InDetail(place)) {
+        Report(">> #%d Disk %d FAT Partition Boot sector (sector %llu)\n", place.number, place.disk,
+               Ull(place.first));
+        DumpSector();
+        backupField = static_cast<unsigned>(DecodeFat32Bpb(place.disk));
+        ReportVolumeBootCode(VolumeKind::Fat32);
+    }
+    CheckVolumeInPartition(place, VolumeKind::Fat32);
+    if (InDetail(place))
+        VerifyFat32Backup(place, backupField);
 }
 
 void ExamineNtfs(const PartitionPlace& place) {
@@ -68,7 +78,9 @@ void ExamineNtfs(const PartitionPlace& place) {
                place.disk, Ull(place.first));
         DumpSector();
         DecodeNtfsBpb(place.disk);
+        ReportVolumeBootCode(VolumeKind::Ntfs);
     }
+    CheckVolumeInPartition(place, VolumeKind::Ntfs);
     VerifyNtfsBackup(place);
 }
 

@@ -70,8 +70,9 @@ TEST_P(RepairTest, BrokenFat32BootSectorIsRestoredOnlyOnYes) {
                   ReportHeader + header + listing + unsignedLine + "\n");
         EXPECT_EQ(run.Report("BPB0list.txt"),
                   ReportHeader + header + HexDump(ReadImageSector(image, 0)) +
-                      "MBRcode compare failed\n" + listing + unsignedLine + HexDump(broken) +
-                      "\n#1 Backup BPB sector at 69\n" + HexDump(backup) + "\n");
+                      "MBRcode compare failed\nMBR boot code: none (all zero).\n" + listing +
+                      unsignedLine + HexDump(broken) + "\n#1 Backup BPB sector at 69\n" +
+                      HexDump(backup) + "\n");
         EXPECT_EQ(ReadImageSector(image, 63) == backup, answer.restores);
     }
 }

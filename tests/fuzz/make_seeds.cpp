@@ -1,7 +1,8 @@
 // Writes the fuzz target's seed corpus (inputs in the layout of fuzz_input.h) into
 // the directory given as the first argument: crafted disks that reach every
 // partition type, extended chains and their loops, the backup comparisons, the
-// restore, the reserved-sector scan and the device failures.
+// restore, the reserved-sector scan and the device failures, named boot code, the
+// GRUB 2 core image and the active flags, hidden sectors, sizes and $MFT records.
 // Further arguments name disk image files that become seeds as well.
 #include <algorithm>
 #include <cstdio>
@@ -10,9 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "bootcode/boot_code.h"
 #include "disk_image.h"
 #include "fuzz_input.h"
-#include "partition/boot_code.h"
 
 namespace {
 
@@ -336,6 +337,61 @@ DiskImage NtfsBackupInLastSector() {
     return disk;
 }
 
+// GRUB 2 boot code naming its core image at sector core, which holds the first
+// bytes of GRUB 2.06's diskboot.img when present.
+DiskImage GrubMbr(uint64_t core, bool present) {
+    DiskImage disk = BlankDisk(2000);
+    PutHex(disk, 0, 0, "EB 63 90");
+    PutHex(disk, 0, 0x80, "00 20");
+    PutLe(disk.At(0).data() + 0x5C, core, 8);
+    PutTable(disk, 0, {{0x80, 0x06, 63, 900}});
+    PutFat16BootSector(disk, 63, 63, 900);
+    if (present)
+        PutHex(disk, core, 0, "52 56 BE 1B");
+    return disk;
+}
+
+// Windows 7 boot code over a table with two active entries, one of status 81 and
+// one that is not active: each problem of the status bytes at once.
+DiskImage ActiveFlagProblems() {
+    DiskImage disk = BlankDisk(4000);
+    PutHex(disk, 0, 0, "33 C0 8E D0 BC 00 7C 8E");
+    PutHex(disk, 0, 0xF0, "43 50");
+    PutTable(disk, 0,
+             {{0x80, 0x07, 63, 1000},
+              {0x81, 0x06, 1063, 1000},
+              {0x80, 0x0C, 2063, 1000},
+              {0x00, 0x42, 3063, 900}});
+    PutNtfsWithBackup(disk, 63, 1000);
+    PutFat16BootSector(disk, 1063, 1063, 1000);
+    PutFat32WithBackup(disk, 2063, 1000);
+    return disk;
+}
+
+// Volumes that no longer fit where they lie: NTFS moved (hidden sectors of its
+// old place) with its $MFT cluster changed, FAT32 enlarged beyond its partition,
+// a logical FAT16 larger than its partition, and an NTFS whose $MFTMirr cluster
+// is far outside.
+DiskImage MisplacedVolumes() {
+    DiskImage disk = BlankDisk(6000);
+    PutBootCode(disk, BootCodeTemplate1);
+    PutTable(disk, 0,
+             {{0x80, 0x07, 63, 1500},
+              {0, 0x0C, 1563, 1500},
+              {0, 0x07, 3063, 1000},
+              {0, 0x0F, 4063, 1937}});
+    PutNtfsWithBackup(disk, 63, 1500);
+    PutLe(disk.At(63).data() + 0x1C, 2048, 4);
+    PutLe(disk.At(63).data() + 0x30, 7, 8);
+    PutFat32WithBackup(disk, 1563, 1500);
+    PutLe(disk.At(1563).data() + 0x20, 4000, 4);
+    PutNtfsWithBackup(disk, 3063, 1000);
+    PutLe(disk.At(3063).data() + 0x38, 0x8000000000000000u, 8);
+    PutExtendedChain(disk, 4063, {{0x06, 800}});
+    PutLe(disk.At(4126).data() + 0x13, 900, 2);
+    return disk;
+}
+
 // Turns an image file into a seed; sectors past the fuzz image's limit read short.
 bool ConvertImageFile(const std::string& dir, const std::string& path) {
     std::vector<uint8_t> bytes = ReadWholeFile(path);
@@ -390,6 +446,11 @@ int main(int argc, char** argv) {
     ok &= WriteSeed(dir, "far-and-unreadable", FarAndUnreadable(), EndsAfterLastRecord);
     ok &= WriteSeed(dir, "odd-boot-sector-fields", OddBootSectorFields());
     ok &= WriteSeed(dir, "ntfs-backup-cut-short", NtfsBackupInLastSector(), PartialLastSector);
+    ok &= WriteSeed(dir, "grub2-core-present", GrubMbr(1, true));
+    ok &= WriteSeed(dir, "grub2-core-missing", GrubMbr(1, false));
+    ok &= WriteSeed(dir, "grub2-core-past-the-end", GrubMbr(1u << 20, false));
+    ok &= WriteSeed(dir, "active-flag-problems", ActiveFlagProblems());
+    ok &= WriteSeed(dir, "misplaced-volumes", MisplacedVolumes());
     for (int i = 2; i < argc; ++i)
         ok &= ConvertImageFile(dir, argv[i]);
     return ok ? 0 : 1;

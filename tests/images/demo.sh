@@ -13,7 +13,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 binary=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 mkdir -p "$2"
 dir=$(cd "$2" && pwd)
-images=(classic.img blank.img unsigned.img broken-fat32.img reformatted.img bitlocker.img gpt.img)
+images=(classic.img blank.img unsigned.img broken-fat32.img reformatted.img bitlocker.img
+    gpt.img grub2.img install-mbr.img)
 
 bash "$here/make_images.sh" "$dir"
 cd "$dir"
@@ -55,6 +56,13 @@ echo
 echo "== Reserved-sector report $dir/Zero6list.txt (gpt.img):"
 echo
 cat Zero6list.txt
+echo "== Boot code named in the detail reports of grub2.img (drive 7) and install-mbr.img"
+echo "   (drive 8), which sfdisk left without an active partition:"
+echo
+for n in 7 8; do
+    grep -E 'MBR boot code|GRUB 2 core|marked active|^Boot code' "BPB${n}list.txt"
+done
+echo
 echo "== Reserved-sector report $dir/Zero0list.txt, first lines:"
 echo
 head -n 8 Zero0list.txt

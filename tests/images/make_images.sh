@@ -16,6 +16,15 @@
 #                     system partition (FAT32), Microsoft reserved, basic data
 #                     (NTFS), Windows recovery environment (NTFS), Linux; with
 #                     gpt.sgdisk, the `sgdisk -p` of its table
+#   grub2.img         GRUB 2's MBR code (boot.img) with the first sector of its core
+#                     image (diskboot.img) where boot.img names it, sector 1, and
+#                     an active FAT16 partition
+#   syslinux.img      Syslinux's MBR code (mbr.bin), an active FAT16 partition
+#   syslinux-gpt.img  a GUID partition table whose protective MBR holds Syslinux's
+#                     GPT MBR code (gptmbr.bin)
+#   install-mbr.img   install-mbr's code over an NTFS partition that sfdisk did not
+#                     mark active: that code boots the active partition, and there
+#                     is none
 # and for each partitioned image NAME.sfdisk, the `sfdisk --dump` of its table.
 # Usage: make_images.sh DIR    (exits with 77 when a tool is not installed)
 set -euo pipefail
@@ -29,10 +38,21 @@ dir=$1
 mkdir -p "$dir"
 cd "$dir"
 
-for tool in truncate sfdisk sgdisk mkfs.fat mkntfs mkfs.exfat dd; do
+for tool in truncate sfdisk sgdisk mkfs.fat mkntfs mkfs.exfat dd od install-mbr; do
     command -v "$tool" >/dev/null || {
         echo "$0: $tool is not installed (packages coreutils, fdisk, gdisk, dosfstools," \
-            "ntfs-3g, exfatprogs)" >&2
+            "ntfs-3g, exfatprogs, mbr)" >&2
+        exit 77
+    }
+done
+
+# Boot loader images as their packages ship them.
+grub_images=/usr/lib/grub/i386-pc
+syslinux_images=/usr/lib/syslinux/mbr
+for file in "$grub_images/boot.img" "$grub_images/diskboot.img" "$syslinux_images/mbr.bin" \
+    "$syslinux_images/gptmbr.bin"; do
+    [ -r "$file" ] || {
+        echo "$0: $file is missing (packages grub-pc-bin, syslinux-common)" >&2
         exit 77
     }
 done
@@ -218,6 +238,60 @@ make_gpt() {
     done
 }
 
+# The boot code area, bytes 0 to 439, of IMAGE's MBR from FILE; the partition
+# table and the disk signature stay.
+put_mbr_code() {
+    dd if="$2" of="$1" bs=440 count=1 conv=notrunc status=none
+}
+
+# GRUB 2 as grub-install leaves a BIOS disk: boot.img in the MBR, and the core
+# image from the sector that boot.img names at 0x5C (64 bits; 1 as shipped).
+make_grub2() {
+    local image=grub2.img start=2048 size=14336
+    rm -f "$image"
+    truncate -s $(((start + size) * 512)) "$image"
+    printf 'start=%s, size=%s, type=6, bootable\n' "$start" "$size" |
+        sfdisk --quiet --label dos --no-reread --no-tell-kernel "$image"
+    make_fat "$image" "$start" "$size" -F 16 -s 1 -n GRUB2 -i 62B20000
+    put_mbr_code "$image" "$grub_images/boot.img"
+    local core
+    core=$(od -An -t u8 -j 92 -N 8 "$grub_images/boot.img" | tr -d ' ')
+    dd if="$grub_images/diskboot.img" of="$image" bs=512 seek="$core" conv=notrunc status=none
+    dump_table "$image"
+}
+
+make_syslinux() {
+    local image=syslinux.img start=2048 size=14336
+    rm -f "$image"
+    truncate -s $(((start + size) * 512)) "$image"
+    printf 'start=%s, size=%s, type=6, bootable\n' "$start" "$size" |
+        sfdisk --quiet --label dos --no-reread --no-tell-kernel "$image"
+    make_fat "$image" "$start" "$size" -F 16 -s 1 -n SYSLINUX -i 5151C0DE
+    put_mbr_code "$image" "$syslinux_images/mbr.bin"
+    dump_table "$image"
+}
+
+make_syslinux_gpt() {
+    local image=syslinux-gpt.img
+    rm -f "$image"
+    truncate -s 4M "$image"
+    printf 'start=2048, size=4096, type=0FC63DAF-8483-4772-8E79-3D69D8477DE4\n' |
+        sfdisk --quiet --label gpt --no-reread --no-tell-kernel "$image"
+    put_mbr_code "$image" "$syslinux_images/gptmbr.bin"
+    dump_table "$image"
+}
+
+make_install_mbr() {
+    local image=install-mbr.img start=2048 size=8192
+    rm -f "$image"
+    truncate -s $(((start + size) * 512)) "$image"
+    printf 'start=%s, size=%s, type=7\n' "$start" "$size" |
+        sfdisk --quiet --label dos --no-reread --no-tell-kernel "$image"
+    make_ntfs "$image" "$start" "$size" INSTALLMBR
+    quietly install-mbr "$image"
+    dump_table "$image"
+}
+
 make_classic
 make_blank
 make_unsigned
@@ -225,3 +299,7 @@ make_broken_fat32
 make_reformatted
 make_bitlocker
 make_gpt
+make_grub2
+make_syslinux
+make_syslinux_gpt
+make_install_mbr

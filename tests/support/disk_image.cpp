@@ -51,6 +51,12 @@ void PutLe(uint8_t* at, uint64_t value, int width) {
         at[i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
+void PutHex(DiskImage& disk, uint64_t sector, unsigned offset, const char* hex) {
+    uint8_t* at = disk.At(sector).data() + offset;
+    for (const char* p = hex; p[0] && p[1]; p += p[2] ? 3 : 2)
+        *at++ = static_cast<uint8_t>(std::stoul(std::string(p, 2), nullptr, 16));
+}
+
 void SetEntry(DiskImage& disk, uint64_t tableSector, int index, uint8_t status, uint8_t type,
               uint32_t start, uint32_t count) {
     uint8_t* entry = disk.At(tableSector).data() + 446 + 16 * index;
@@ -135,9 +141,24 @@ void PutFat16BootSector(DiskImage& disk, uint64_t sector, uint32_t hidden, uint1
     std::memcpy(s + 0x36, "FAT16   ", 8);
 }
 
+void PutMftRecords(DiskImage& disk, uint64_t sector) {
+    const Sector boot = disk.Get(sector);
+    const uint64_t perCluster = boot[0x0D];
+    const uint8_t record[8] = {'F', 'I', 'L', 'E', '0', 0x00, 0x03, 0x00};
+    for (unsigned field : {0x30u, 0x38u}) {
+        uint64_t cluster = 0;
+        for (int i = 7; i >= 0; --i)
+            cluster = cluster << 8 | boot[field + i];
+        const uint64_t at = sector + cluster * perCluster;
+        if (at < disk.sectors)
+            std::memcpy(disk.At(at).data(), record, sizeof record);
+    }
+}
+
 void PutNtfsWithBackup(DiskImage& disk, uint32_t start, uint32_t count) {
     PutNtfsBootSector(disk, start, start, count - 1);
     disk.At(start + count - 1) = disk.At(start);
+    PutMftRecords(disk, start);
 }
 
 void PutFat32WithBackup(DiskImage& disk, uint32_t start, uint32_t count) {

@@ -23,6 +23,9 @@ void Sign(DiskImage& disk, uint64_t sector);
 void Unsign(DiskImage& disk, uint64_t sector); // zeros bytes 510 and 511
 void Fill(DiskImage& disk, uint64_t sector, uint8_t value);
 void PutLe(uint8_t* at, uint64_t value, int width);
+// The bytes written as hexadecimal pairs separated by blanks ("33 C0 8E"), at offset
+// of sector.
+void PutHex(DiskImage& disk, uint64_t sector, unsigned offset, const char* hex);
 // Entry index 0..3 of the table in sector tableSector.
 void SetEntry(DiskImage& disk, uint64_t tableSector, int index, uint8_t status, uint8_t type,
               uint32_t start, uint32_t count);
@@ -41,8 +44,12 @@ void PutNtfsBootSector(DiskImage& disk, uint64_t sector, uint32_t hidden, uint64
 void PutFat32BootSector(DiskImage& disk, uint64_t sector, uint32_t hidden, uint32_t large,
                         uint16_t backup);
 void PutFat16BootSector(DiskImage& disk, uint64_t sector, uint32_t hidden, uint16_t small);
+// The first sectors of the $MFT and $MFTMirr records ("FILE0") where the NTFS boot
+// sector at sector places them; none past the disk's end.
+void PutMftRecords(DiskImage& disk, uint64_t sector);
 // The same for a partition of count sectors at start, with an equal backup copy where
-// the format keeps it: NTFS in the partition's last sector, FAT32 six sectors on.
+// the format keeps it: NTFS in the partition's last sector, FAT32 six sectors on. The
+// NTFS volume has its $MFT and $MFTMirr records.
 void PutNtfsWithBackup(DiskImage& disk, uint32_t start, uint32_t count);
 void PutFat32WithBackup(DiskImage& disk, uint32_t start, uint32_t count);
 

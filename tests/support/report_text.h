@@ -136,6 +136,10 @@ inline std::string FoldDecodedBpb(std::string text) {
     return text;
 }
 
+// A folded boot parameter block with the boot code line that follows it, for the
+// boot sectors that the builders make: their code area is all zero.
+inline const std::string DecodedZeroCode = "[BPB decoded]\nBoot code: none (all zero).\n";
+
 inline int CountOf(const std::string& text, const std::string& piece) {
     int count = 0;
     for (size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1))

@@ -15,6 +15,7 @@ DiskImage NtfsDisk(uint64_t diskSectors = 1063, uint32_t count = 1000) {
     DiskImage disk = BlankDisk(diskSectors);
     PutTable(disk, 0, {{0x80, 0x07, 63, count}});
     PutNtfsBootSector(disk, 63, 63, count - 1);
+    PutMftRecords(disk, 63);
     return disk;
 }
 
@@ -32,7 +33,7 @@ std::string BackupHeading(uint32_t sector) {
 
 // The detail walk of the partition at 63 up to the backup check; kind "NTFS" or "FAT".
 std::string DetailBefore(const char* kind, const DiskImage& disk) {
-    return BootSectorHeading(1, kind, 63) + HexDump(disk.Get(63)) + "[BPB decoded]\n";
+    return BootSectorHeading(1, kind, 63) + HexDump(disk.Get(63)) + DecodedZeroCode;
 }
 
 // The detail walk with the decoded boot parameter blocks folded.
@@ -88,10 +89,12 @@ TEST_F(BackupBootSector, NtfsBackupAllZeroUnsignedOrUnreadable) {
     EXPECT_EQ(WalkOutput(run.summary), failed);
     EXPECT_EQ(FoldedDetail(run), DetailBefore("NTFS", shortImage) + failed);
 
-    // A partition reaching beyond 2^31 sectors names its backup unsigned.
+    // A partition reaching beyond 2^31 sectors names its backup unsigned; its
+    // $MFTMirr lies in the partition, past the disk's end.
     DiskImage huge = NtfsDisk(1063, 4000000000u);
     run = RunOnImage(huge);
     EXPECT_EQ(WalkOutput(run.summary),
+              "Reading failed. 0 \n#1 Reading $MFTMirr sector 2000000055 (disk 0) failed.\n"
               "Reading failed. 0 \nReading backup boot sector 4000000062 (disk 0) failed.\n");
 }
 

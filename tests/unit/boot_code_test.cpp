@@ -4,10 +4,10 @@
 #include <cstring>
 #include <string>
 
+#include "bootcode/boot_code.h"
 #include "disk/disk_device.h"
 #include "memory_fixture.h"
 #include "memory_run.h"
-#include "partition/boot_code.h"
 #include "report_text.h"
 #include "sha256.h"
 

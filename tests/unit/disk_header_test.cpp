@@ -134,7 +134,8 @@ TEST_F(DiskHeaderTest, UnsignedMbrShowsBytes511Then510AndIsDumpedTwice) {
     const std::string verdict = "MBR sector signature is not 0xaa55. (55aa)\n";
     EXPECT_EQ(run.summary, Header64Sectors + verdict);
     EXPECT_EQ(run.detail[0], Header64Sectors + HexDump(image.Get(0)) + "MBRcode compare failed\n" +
-                                 verdict + HexDump(image.Get(0)));
+                                 "MBR boot code: not recognised.\n" + verdict +
+                                 HexDump(image.Get(0)));
     EXPECT_EQ(run.zero[0], ReservedScanAllZero);
 
     image.At(0) = UnsignedMbr(0x12, 0x34);

@@ -170,10 +170,10 @@ TEST_F(PartitionWalk, SignedFatAndNtfsBootSectorsShowInDetailOnly) {
     MemoryRun run = RunOnImage(disk);
     EXPECT_EQ(WalkOutput(run.summary), "");
     std::string detail = FoldDecodedBpb(WalkOutput(run.detail[0]));
-    EXPECT_EQ(detail, BootSectorHeading(1, "FAT", 63) + HexDump(disk.Get(63)) + "[BPB decoded]\n" +
+    EXPECT_EQ(detail, BootSectorHeading(1, "FAT", 63) + HexDump(disk.Get(63)) + DecodedZeroCode +
                           BootSectorHeading(2, "FAT", 1063) + HexDump(disk.Get(1063)) +
-                          "[BPB decoded]\n" + BackupOk(1069) + BootSectorHeading(3, "NTFS", 3063) +
-                          HexDump(disk.Get(3063)) + "[BPB decoded]\n" + BackupOk(4062));
+                          DecodedZeroCode + BackupOk(1069) + BootSectorHeading(3, "NTFS", 3063) +
+                          HexDump(disk.Get(3063)) + DecodedZeroCode + BackupOk(4062));
     EXPECT_EQ(run.console.find("Compare"), std::string::npos);
 }
 
@@ -198,6 +198,7 @@ DiskImage DiskWithLogicalChain() {
 
     PutTable(disk, 5000, {{0x00, 0x07, 63, 2437}, {0x00, 0x05, 6500, 4500}});
     PutNtfsBootSector(disk, 5063, 63, 2436);
+    PutMftRecords(disk, 5063);
     disk.At(7499) = disk.Get(5063);
 
     PutTable(disk, 7500, {{0x00, 0x0B, 63, 4437}});
@@ -223,11 +224,11 @@ TEST_F(PartitionWalk, LinksLieRelativeToOutermostExtendedPartition) {
     EXPECT_EQ(WalkOutput(run.summary),
               record1000 + record3000 + record5000 + record7500 + Unlisted(2, 3063));
     EXPECT_EQ(FoldDecodedBpb(WalkOutput(run.detail[0])),
-              BootSectorHeading(1, "FAT", 63) + HexDump(disk.Get(63)) + "[BPB decoded]\n" +
+              BootSectorHeading(1, "FAT", 63) + HexDump(disk.Get(63)) + DecodedZeroCode +
                   record1000 + BootSectorHeading(1, "FAT", 1063) + HexDump(disk.Get(1063)) +
-                  "[BPB decoded]\n" + record3000 + record5000 + BootSectorHeading(1, "NTFS", 5063) +
-                  HexDump(disk.Get(5063)) + "[BPB decoded]\n" + BackupOk(7499) + record7500 +
-                  BootSectorHeading(1, "FAT", 7563) + HexDump(disk.Get(7563)) + "[BPB decoded]\n" +
+                  DecodedZeroCode + record3000 + record5000 + BootSectorHeading(1, "NTFS", 5063) +
+                  HexDump(disk.Get(5063)) + DecodedZeroCode + BackupOk(7499) + record7500 +
+                  BootSectorHeading(1, "FAT", 7563) + HexDump(disk.Get(7563)) + DecodedZeroCode +
                   BackupOk(7569) + Unlisted(2, 3063) + HexDump(disk.Get(3063)));
 
     // Where the other readings would have led: nothing is there.

@@ -1,7 +1,7 @@
 // The MBR boot code that Windows 2000 and Windows XP write (English messages),
 // bytes 0 to 439 of such an MBR, and the variant that always reads through the
 // INT 13h extensions.
-#include "partition/boot_code.h"
+#include "bootcode/boot_code.h"
 
 #include <array>
 #include <cstring>
