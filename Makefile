@@ -41,8 +41,9 @@ fuzz-build: deps
 # the native test summary closes the output.
 check: build fuzz-build
 	$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=60
-	cd build-win && ctest -j $(JOBS) --output-on-failure
-	cd build && ctest -j $(JOBS) --output-on-failure
+	sh tests/with-wineserver.sh $(CURDIR)/build-win/wineprefix sh -c \
+	    'cd build-win && ctest -j $(JOBS) --output-on-failure && \
+	     cd ../build && ctest -j $(JOBS) --output-on-failure'
 
 # Runs the fuzzer until stopped (or for FUZZ_SECONDS), on a copy of the seeds.
 # The sample images of tests/images join the seeds when they can be made.
