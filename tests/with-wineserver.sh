@@ -8,21 +8,9 @@
 # stopped when COMMAND ends, whatever its result.
 set -u
 
-prefix=$1
+. "$(dirname "$0")/wine-prefix.sh"
+use_wine_prefix "$1"
 shift
-
-export WINEPREFIX="$prefix"
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
-
-mkdir -p "$(dirname "$prefix")"
-(
-    flock 9
-    if [ ! -f "$prefix/system.reg" ]; then
-        wineboot -i >/dev/null 2>&1 || true
-        wineserver -w
-    fi
-) 9>"$prefix.lock"
 
 wineserver -p >/dev/null 2>&1 || true
 # The first Wine process of a server starts Wine's own services, which live as

@@ -157,3 +157,16 @@ void ExpectSameAsInMemory(const Outcome& run, const MemoryRun& expected) {
     EXPECT_EQ(run.Report("Bootsieve.txt"), ReportHeader + expected.summary);
     EXPECT_EQ(run.Report("BPB0list.txt"), ReportHeader + expected.detail[0]);
 }
+
+void ProgramTest::ExpectAsInMemoryWithoutQuestion(const CraftedDisk& disk) {
+    SCOPED_TRACE(disk.name);
+    const DiskImage image = disk.image();
+    std::string path = PutImage(std::string(disk.name) + ".img", image);
+    Outcome run = Run(Answered({path}, disk.answers));
+    MemoryRun expected = RunOnImage(image, disk.answers);
+    ExpectSameAsInMemory(run, expected);
+    EXPECT_EQ(run.console.find("Do you want"), std::string::npos);
+    for (const std::string& line : disk.detailLines)
+        EXPECT_NE(expected.detail[0].find(line), std::string::npos) << line;
+    RemoveTree(path);
+}

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -50,6 +51,15 @@ RunOptions Answered(const std::vector<std::string>& drives, const std::string& a
 // For runs whose directory or images the native program cannot share.
 Expect NotComparedWithNative();
 
+// A crafted disk, the answers standard input holds, and lines of the detail
+// report that show the case was reached.
+struct CraftedDisk {
+    const char* name;
+    std::function<DiskImage()> image;
+    const char* answers;
+    std::vector<std::string> detailLines;
+};
+
 class ProgramTest : public ::testing::TestWithParam<Program> {
   protected:
     void SetUp() override;
@@ -68,6 +78,11 @@ class ProgramTest : public ::testing::TestWithParam<Program> {
     // Runs the program under test with the reports going to options.directory
     // (the test's directory when empty).
     Outcome Run(RunOptions options, const Expect& expect = {});
+
+    // Runs the program on a crafted disk and expects what the in-memory run
+    // writes, the lines given among the detail report, no repair question, and
+    // the image unchanged.
+    void ExpectAsInMemoryWithoutQuestion(const CraftedDisk& disk);
 
     // A tmpfs at dir (created); false with *why when mounting is not permitted.
     // Unmounted in TearDown.

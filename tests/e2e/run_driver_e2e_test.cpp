@@ -159,11 +159,10 @@ TEST_P(RunDriverTest, SparseDiskOver2TiBShowsItsFullSectorCount) {
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(run.Report("Bootsieve.txt"),
               ReportHeader + header + listing + heading + primary + backup + "\n");
-    EXPECT_EQ(run.Report("BPB0list.txt"), ReportHeader + header + HexDump(disk.Get(0)) +
-                                              "MBRcode compare failed\n" +
-                                              "MBR boot code: none (all zero).\n" + listing +
-                                              heading + primary + HexDump(disk.Get(1)) + backup +
-                                              "\n");
+    EXPECT_EQ(run.Report("BPB0list.txt"),
+              ReportHeader + header + HexDump(disk.Get(0)) + "MBRcode compare failed\n" +
+                  "MBR boot code: none (all zero).\n" + listing + heading + primary +
+                  HexDump(disk.Get(1)) + backup + "\n");
     EXPECT_EQ(run.Report("Zero0list.txt"),
               ReportHeader + ScanHeading + ZeroCheck(1, disk.Get(1)) + "\n");
     struct stat st;
