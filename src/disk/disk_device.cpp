@@ -5,7 +5,19 @@
 
 alignas(SectorSize) uint8_t SectorBuffer[SectorSize];
 
+namespace {
+
+// Byte offsets are signed 64-bit numbers for the systems (off_t, LARGE_INTEGER).
+// A sector number from a hostile table beyond this would wrap to a low offset,
+// and a read or, worse, a write would land on another sector: the MBR or a GPT
+// header. Such a position is held as invalid; reads and writes there fail.
+constexpr uint64_t LastAddressableSector = (uint64_t{1} << 54) - 1;
+bool PositionValid = true;
+
+} // namespace
+
 int OpenDisk(int disk) {
+    PositionValid = true;
     return BackendOpen(disk);
 }
 
@@ -14,10 +26,13 @@ void CloseDisk() {
 }
 
 void SeekSector(uint64_t sector) {
-    BackendSeek(sector * SectorSize);
+    PositionValid = sector <= LastAddressableSector;
+    BackendSeek(PositionValid ? sector * SectorSize : 0);
 }
 
 int ReadSector() {
+    if (!PositionValid)
+        return 0;
     unsigned done = 0;
     if (!BackendRead(SectorBuffer, SectorSize, &done))
         return 0;
@@ -29,6 +44,8 @@ int ReadSector() {
 }
 
 int WriteSector() {
+    if (!PositionValid)
+        return 0;
     unsigned done = 0;
     return BackendWrite(SectorBuffer, SectorSize, &done) && done == SectorSize;
 }

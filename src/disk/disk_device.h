@@ -14,7 +14,9 @@ extern uint8_t SectorBuffer[SectorSize];
 int OpenDisk(int disk);
 void CloseDisk();
 
-// Positions the drive at the byte offset sector * 512, formed in 64 bits.
+// Positions the drive at the byte offset sector * 512, formed in 64 bits. A
+// sector too far for a byte offset (2^54 and beyond) makes the next read or
+// write fail, silently, as a failed platform call does.
 void SeekSector(uint64_t sector);
 
 // Reads 512 bytes at the held position into SectorBuffer. Returns 1 only for a

@@ -237,4 +237,20 @@ TEST_F(Gpt, RepairOffersOnlyARealBackup) {
     EXPECT_EQ(MemoryDriveAt(0).bytes, ToBytes(restored));
 }
 
+// An entry whose first sector, times 512, wraps to byte 512: a write there would
+// land on the GPT header, whatever a real FAT32 boot sector at sector 7 offers.
+TEST_F(Gpt, EntryBeyondAnyByteOffsetIsNeverReadNorRepaired) {
+    const uint64_t first = (uint64_t{1} << 55) + 1;
+    DiskImage disk = GptDisk([&](GptLayout& g) {
+        g.entries[0] = {EspType, first, first + 99, u""};
+    });
+    PutFat32BootSector(disk, 7, 0, 100, 6);
+    MemoryRun run = RunOnImage(disk, "y\ny\n");
+    const std::string failed =
+        "#1 Reading boot sector " + std::to_string(first) + " (disk 0) failed.\n";
+    EXPECT_EQ(CountOf(run.summary, failed), 1);
+    EXPECT_EQ(run.console.find("Do you want"), std::string::npos);
+    EXPECT_EQ(MemoryDriveAt(0).bytes, ToBytes(disk));
+}
+
 } // namespace

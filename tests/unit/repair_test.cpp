@@ -15,8 +15,8 @@
 #include "driver/disk_report.h"
 #include "memory_fixture.h"
 #include "output/output.h"
-#include "volume/backup_boot_sector.h"
 #include "partition/mbr_layout.h"
+#include "volume/backup_boot_sector.h"
 
 #include "memory_run.h"
 #include "report_text.h"

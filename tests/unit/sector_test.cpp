@@ -252,6 +252,29 @@ TEST_F(SectorTest, LargestSectorNumberOfASmallMediumReadsNothing) {
     EXPECT_EQ(report, "Reading failed. 0 \n");
 }
 
+// Sector 2^55 + 1 times 512 wraps to byte 512: without the range check a read
+// would return sector 1 and a write would land there. Both fail, silently; the
+// next seek to a sector in range works again.
+TEST_F(SectorTest, SectorBeyondAnyByteOffsetIsNeitherReadNorWritten) {
+    UseNumberedDrive(3);
+    ASSERT_EQ(OpenDisk(0), 1);
+    const std::vector<uint8_t> before = MemoryDriveAt(0).bytes;
+    std::memset(SectorBuffer, 0xA5, SectorSize);
+    std::string report = CaptureReport([] {
+        for (uint64_t sector : {uint64_t{1} << 54, (uint64_t{1} << 55) + 1, ~uint64_t{0}}) {
+            SeekSector(sector);
+            EXPECT_EQ(WriteSector(), 0) << sector;
+            SeekSector(sector);
+            EXPECT_EQ(ReadSector(), 0) << sector;
+        }
+    });
+    EXPECT_EQ(report, "");
+    EXPECT_EQ(MemoryDriveAt(0).bytes, before);
+    SeekSector(1);
+    EXPECT_EQ(ReadSector(), 1);
+    EXPECT_EQ(SectorBuffer[0], 2); // sector n holds n + 1
+}
+
 TEST_F(SectorTest, ReadWithoutAnOpenDriveFailsSilently) {
     std::string report = CaptureReport([] {
         SeekSector(0);
