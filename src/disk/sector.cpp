@@ -58,6 +58,13 @@ void DumpSector() {
     }
 }
 
+void DumpSectorOrSayEmpty() {
+    if (ClassifySector() == SectorEmpty)
+        Report("Sector is all zero.\n");
+    else
+        DumpSector();
+}
+
 int DumpFallbackSector(int disk) {
     SeekSector(FallbackSector);
     int ok = ReadSector();

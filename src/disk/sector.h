@@ -14,6 +14,8 @@ bool HasBootSignature();
 // the console.
 bool MatchesReference(const uint8_t reference[SectorSize]);
 void DumpSector();
+// The dump, or "Sector is all zero." for an empty sector.
+void DumpSectorOrSayEmpty();
 
 // Where the first partition traditionally starts; dumped when the MBR is empty or
 // lists no partition, since a boot sector may still be found there.

@@ -23,10 +23,6 @@ namespace {
 constexpr uint64_t PrimaryHeaderSector = 1;
 constexpr uint64_t LastReservedSector = 62;
 
-unsigned long long Ull(uint64_t value) {
-    return static_cast<unsigned long long>(value);
-}
-
 // One header as read: where, whether, what is wrong, and its entry array.
 struct GptCopy {
     uint64_t sector = 0;
@@ -58,10 +54,7 @@ bool Detail(const GptWalk& walk) {
 void ShowSectorInDetail(const GptWalk& walk) {
     if (!Detail(walk))
         return;
-    if (ClassifySector() == SectorEmpty)
-        Report("Sector is all zero.\n");
-    else
-        DumpSector();
+    DumpSectorOrSayEmpty();
 }
 
 // Reads the header at sector; the entry array too when the header holds up.

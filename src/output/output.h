@@ -2,6 +2,7 @@
 // (progress lines, questions and their answers).
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 
 #if defined(__MINGW32__)
@@ -16,3 +17,9 @@ extern FILE* ConsoleIn;
 
 void Report(const char* format, ...) BOOTSIEVE_PRINTF(1, 2);
 void Console(const char* format, ...) BOOTSIEVE_PRINTF(1, 2);
+
+// A 64-bit number as "%llu" takes it: uint64_t is unsigned long on 64-bit Linux
+// and unsigned long long on Windows.
+inline unsigned long long Ull(uint64_t value) {
+    return static_cast<unsigned long long>(value);
+}

@@ -22,18 +22,11 @@ namespace {
 // Extended boot records already opened on this drive in this pass; the MBR counts.
 std::unordered_set<uint64_t> OpenedRecords;
 
-unsigned long long Ull(uint64_t value) {
-    return static_cast<unsigned long long>(value);
-}
-
 // In the detail pass, what a sector that should have been signed holds.
 void ShowUnsignedSector(Pass pass) {
     if (pass != Pass::Detail)
         return;
-    if (ClassifySector() == SectorEmpty)
-        Report("Sector is all zero.\n");
-    else
-        DumpSector();
+    DumpSectorOrSayEmpty();
 }
 
 struct ExtendedFrame {

@@ -25,8 +25,7 @@ void ScanReservedSectors(int disk) {
             }
             // A GUID partition table is no hidden code: its sectors are named, not dumped.
             if (const uint64_t gptEnd = sector == FirstScanned ? GptReservedEnd(SectorBuffer) : 0) {
-                Report("Sectors 1 to %llu hold the GUID partition table.\n",
-                       static_cast<unsigned long long>(gptEnd));
+                Report("Sectors 1 to %llu hold the GUID partition table.\n", Ull(gptEnd));
                 sector = static_cast<unsigned>(gptEnd);
                 SeekSector(gptEnd + 1);
                 continue;

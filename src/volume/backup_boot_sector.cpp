@@ -25,10 +25,6 @@ constexpr int MaxAnswerLength = 4096;
 // never trusts the broken boot sector's own field.
 constexpr uint64_t Fat32BackupSector = 6;
 
-unsigned long long Ull(uint64_t value) {
-    return static_cast<unsigned long long>(value);
-}
-
 } // namespace
 
 void ResetBackupState() {
@@ -189,10 +185,7 @@ void OfferBackupRestore(const PartitionPlace& place) {
     }
     Report("\n#%d Backup BPB sector signature is not 0xaa55. Sector %llu\n", place.number,
            Ull(backup));
-    if (ClassifySector() == SectorEmpty)
-        Report("Sector is all zero.\n");
-    else
-        DumpSector();
+    DumpSectorOrSayEmpty();
 }
 
 namespace {

@@ -43,9 +43,7 @@ const ExFatRow ExFatRows[] = {
 void FormatExFatValue(const ExFatRow& row, char* text, size_t size) {
     const uint8_t* at = SectorBuffer + row.offset;
     switch (row.kind) {
-    case ExFatField::U64:
-        std::snprintf(text, size, "%llu", static_cast<unsigned long long>(LoadLe64(at)));
-        break;
+    case ExFatField::U64: std::snprintf(text, size, "%llu", Ull(LoadLe64(at))); break;
     case ExFatField::U32: std::snprintf(text, size, "%u", LoadLe32(at)); break;
     case ExFatField::U8: std::snprintf(text, size, "%u", at[0]); break;
     case ExFatField::Hex32: std::snprintf(text, size, "%08X", LoadLe32(at)); break;
@@ -53,10 +51,6 @@ void FormatExFatValue(const ExFatRow& row, char* text, size_t size) {
     case ExFatField::Hex16: std::snprintf(text, size, "%04X", LoadLe16(at)); break;
     case ExFatField::Hex8: std::snprintf(text, size, "%02X", at[0]); break;
     }
-}
-
-unsigned long long Ull(uint64_t value) {
-    return static_cast<unsigned long long>(value);
 }
 
 // Reads the 24 sectors of both boot regions into region; false after reporting

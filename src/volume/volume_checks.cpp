@@ -24,10 +24,6 @@ const MftCopy MftCopies[] = {
     {"$MFTMirr", 0x38},
 };
 
-unsigned long long Ull(uint64_t value) {
-    return static_cast<unsigned long long>(value);
-}
-
 // NTFS writes clusters of more than 128 sectors as a negative power of two:
 // F8 is 2^8 sectors.
 uint64_t NtfsSectorsPerCluster(uint8_t field) {

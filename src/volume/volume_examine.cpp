@@ -13,10 +13,6 @@
 
 namespace {
 
-unsigned long long Ull(uint64_t value) {
-    return static_cast<unsigned long long>(value);
-}
-
 // The kind a partition type stands for, when the content says nothing.
 VolumeKind KindOfType(uint8_t type) {
     switch (PartitionKindOf(type)) {
@@ -46,11 +42,16 @@ bool ContentBelongsElsewhere(uint8_t type, VolumeKind content) {
     return IsFatFamily(KindOfType(type)) != IsFatFamily(content);
 }
 
+// The heading of a boot sector in the detail report, and its dump.
+void ShowBootSector(const PartitionPlace& place, const char* fileSystem) {
+    Report(">> #%d Disk %d %s Partition Boot sector (sector %llu)\n", place.number, place.disk,
+           fileSystem, Ull(place.first));
+    DumpSector();
+}
+
 void ExamineFat(const PartitionPlace& place) {
     if (InDetail(place)) {
-        Report(">> #%d Disk %d FAT Partition Boot sector (sector %llu)\n", place.number, place.disk,
-               Ull(place.first));
-        DumpSector();
+        ShowBootSector(place, "FAT");
         DecodeFatBpb(place.disk);
         ReportVolumeBootCode(VolumeKind::Fat);
     }
@@ -61,9 +62,7 @@ void ExamineFat(const PartitionPlace& place) {
 void ExamineFat32(const PartitionPlace& place) {
     unsigned backupField = 0;
     if (InDetail(place)) {
-        Report(">> #%d Disk %d FAT Partition Boot sector (sector %llu)\n", place.number, place.disk,
-               Ull(place.first));
-        DumpSector();
+        ShowBootSector(place, "FAT");
         backupField = static_cast<unsigned>(DecodeFat32Bpb(place.disk));
         ReportVolumeBootCode(VolumeKind::Fat32);
     }
@@ -74,9 +73,7 @@ void ExamineFat32(const PartitionPlace& place) {
 
 void ExamineNtfs(const PartitionPlace& place) {
     if (InDetail(place)) {
-        Report(">> #%d Disk %d NTFS Partition Boot sector (sector %llu)\n", place.number,
-               place.disk, Ull(place.first));
-        DumpSector();
+        ShowBootSector(place, "NTFS");
         DecodeNtfsBpb(place.disk);
         ReportVolumeBootCode(VolumeKind::Ntfs);
     }
@@ -86,9 +83,7 @@ void ExamineNtfs(const PartitionPlace& place) {
 
 void ExamineExFat(const PartitionPlace& place) {
     if (InDetail(place)) {
-        Report(">> #%d Disk %d exFAT Partition Boot sector (sector %llu)\n", place.number,
-               place.disk, Ull(place.first));
-        DumpSector();
+        ShowBootSector(place, "exFAT");
         DecodeExFatBootSector(place.disk);
     }
     CheckExFatBootRegion(place);

@@ -90,6 +90,16 @@ make_ntfs() {
     rm -f "$part"
 }
 
+# IMAGE of START + SIZE sectors whose MBR lists one partition at START; ATTRS are
+# sfdisk's ("type=7", "type=6, bootable").
+make_one_partition_disk() {
+    local image=$1 start=$2 size=$3 attrs=$4
+    rm -f "$image"
+    truncate -s $(((start + size) * 512)) "$image"
+    printf 'start=%s, size=%s, %s\n' "$start" "$size" "$attrs" |
+        sfdisk --quiet --label dos --no-reread --no-tell-kernel "$image"
+}
+
 # An exFAT volume on a partition-sized file, copied into IMAGE at sector START.
 make_exfat() {
     local image=$1 start=$2 count=$3 label=$4
@@ -204,10 +214,7 @@ EOF
 # signature where the OEM ID stands, and 55 AA.
 make_bitlocker() {
     local image=bitlocker.img start=2048 size=16384
-    rm -f "$image"
-    truncate -s $(((start + size) * 512)) "$image"
-    printf 'start=%s, size=%s, type=7\n' "$start" "$size" |
-        sfdisk --quiet --label dos --no-reread --no-tell-kernel "$image"
+    make_one_partition_disk "$image" "$start" "$size" "type=7"
     printf '\xeb\x58\x90-FVE-FS-\x00\x02\x08' |
         dd of="$image" bs=1 seek=$((start * 512)) conv=notrunc status=none
     printf '\x55\xaa' | dd of="$image" bs=1 seek=$((start * 512 + 510)) conv=notrunc status=none
@@ -248,10 +255,7 @@ put_mbr_code() {
 # image from the sector that boot.img names at 0x5C (64 bits; 1 as shipped).
 make_grub2() {
     local image=grub2.img start=2048 size=14336
-    rm -f "$image"
-    truncate -s $(((start + size) * 512)) "$image"
-    printf 'start=%s, size=%s, type=6, bootable\n' "$start" "$size" |
-        sfdisk --quiet --label dos --no-reread --no-tell-kernel "$image"
+    make_one_partition_disk "$image" "$start" "$size" "type=6, bootable"
     make_fat "$image" "$start" "$size" -F 16 -s 1 -n GRUB2 -i 62B20000
     put_mbr_code "$image" "$grub_images/boot.img"
     local core
@@ -262,10 +266,7 @@ make_grub2() {
 
 make_syslinux() {
     local image=syslinux.img start=2048 size=14336
-    rm -f "$image"
-    truncate -s $(((start + size) * 512)) "$image"
-    printf 'start=%s, size=%s, type=6, bootable\n' "$start" "$size" |
-        sfdisk --quiet --label dos --no-reread --no-tell-kernel "$image"
+    make_one_partition_disk "$image" "$start" "$size" "type=6, bootable"
     make_fat "$image" "$start" "$size" -F 16 -s 1 -n SYSLINUX -i 5151C0DE
     put_mbr_code "$image" "$syslinux_images/mbr.bin"
     dump_table "$image"
@@ -283,10 +284,7 @@ make_syslinux_gpt() {
 
 make_install_mbr() {
     local image=install-mbr.img start=2048 size=8192
-    rm -f "$image"
-    truncate -s $(((start + size) * 512)) "$image"
-    printf 'start=%s, size=%s, type=7\n' "$start" "$size" |
-        sfdisk --quiet --label dos --no-reread --no-tell-kernel "$image"
+    make_one_partition_disk "$image" "$start" "$size" "type=7"
     make_ntfs "$image" "$start" "$size" INSTALLMBR
     quietly install-mbr "$image"
     dump_table "$image"
