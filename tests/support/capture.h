@@ -12,3 +12,6 @@ std::string CaptureReport(const std::function<void()>& body);
 std::string CaptureConsole(const std::function<void()>& body, const std::string& answers = "");
 // Everything written to file, which is then closed.
 std::string ReadBack(FILE* file);
+// A temporary file open for reading and writing, deleted when closed; the test
+// program ends when none can be had.
+FILE* TemporaryStream();

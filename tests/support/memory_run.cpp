@@ -12,8 +12,8 @@ namespace {
 std::map<std::string, std::string>* Reports = nullptr;
 
 bool OpenMemoryReport(const char*) {
-    ReportStream = std::tmpfile();
-    return ReportStream != nullptr;
+    ReportStream = TemporaryStream();
+    return true;
 }
 
 bool CloseMemoryReport(const char* name) {
