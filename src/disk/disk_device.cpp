@@ -25,6 +25,10 @@ void CloseDisk() {
     BackendClose();
 }
 
+unsigned DriveSectorSize() {
+    return SectorSize;
+}
+
 void SeekSector(uint64_t sector) {
     PositionValid = sector <= LastAddressableSector;
     BackendSeek(PositionValid ? sector * SectorSize : 0);

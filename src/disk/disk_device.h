@@ -5,6 +5,8 @@
 #include <cstdint>
 
 constexpr unsigned SectorSize = 512;
+// The largest logical sector a drive may have: 4Kn disks and USB bridges.
+constexpr unsigned MaxSectorSize = 4096;
 
 // Contents of the sector read last. ReadSector fills it, WriteSector writes it.
 extern uint8_t SectorBuffer[SectorSize];
@@ -13,6 +15,9 @@ extern uint8_t SectorBuffer[SectorSize];
 // nothing more). Returns 1 when opened, 0 when not.
 int OpenDisk(int disk);
 void CloseDisk();
+
+// The logical sector size of the open drive in bytes: 512, 1024, 2048 or 4096.
+unsigned DriveSectorSize();
 
 // Positions the drive at the byte offset sector * 512, formed in 64 bits. A
 // sector too far for a byte offset (2^54 and beyond) makes the next read or
