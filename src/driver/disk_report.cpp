@@ -54,6 +54,7 @@ void PrintDiskHeader(int disk) {
 static void ReportSignedMbr(int disk, Pass pass, const MbrBootCode& code) {
     LoadPartitionTable(SectorBuffer, MbrPartitionTable);
     ListPartitionTable(MbrPartitionTable, DiskInfoTable[disk].sectorCount);
+    ReportOverlappingEntries(MbrPartitionTable);
     ReportActiveFlags(MbrPartitionTable, code);
     WalkPartitions(disk, pass, DiskInfoTable[disk].sectorCount);
     Report("\n");

@@ -11,6 +11,7 @@
 #include "partition/partition_walk.h"
 #include "scan/reserved_scan.h"
 #include "volume/backup_boot_sector.h"
+#include "volume/backup_restore.h"
 
 const ReportSink FileReports = {OpenReport, CloseReport};
 
@@ -28,6 +29,7 @@ void ResetRunState() {
         info = DiskInfo{};
     std::memset(SectorBuffer, 0, SectorSize);
     ResetBackupState();
+    ResetRestoreState();
     ResetWalkState();
 }
 

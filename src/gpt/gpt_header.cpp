@@ -35,8 +35,11 @@ void AppendUtf8(std::string& out, uint32_t code) {
     }
 }
 
+// C0 and C1 controls, and the characters that break a line or turn its
+// direction on screen (U+202E shows the rest of a line backwards).
 bool IsControl(uint32_t code) {
-    return code < 0x20 || (code >= 0x7F && code < 0xA0);
+    return code < 0x20 || (code >= 0x7F && code < 0xA0) || code == 0x2028 || code == 0x2029 ||
+           (code >= 0x202A && code <= 0x202E) || (code >= 0x2066 && code <= 0x2069);
 }
 
 } // namespace
@@ -107,8 +110,10 @@ std::string Utf16NameToUtf8(const uint8_t* units, unsigned count) {
                 continue;
             }
         }
-        if ((unit >= 0xD800 && unit <= 0xDFFF) || IsControl(unit))
+        if (unit >= 0xD800 && unit <= 0xDFFF)
             name += '?';
+        else if (IsControl(unit))
+            name += '.';
         else
             AppendUtf8(name, unit);
     }

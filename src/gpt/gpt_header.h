@@ -55,5 +55,6 @@ struct GptEntry {
 GptEntry LoadGptEntry(const uint8_t* array, const GptHeader& header, unsigned number);
 
 // A partition name of UTF-16LE code units, up to the first 0 unit, as UTF-8;
-// control characters and unpaired surrogates become '?'.
+// control characters (and those that break or turn a line) become '.', unpaired
+// surrogates '?'.
 std::string Utf16NameToUtf8(const uint8_t* units, unsigned count);

@@ -13,7 +13,7 @@
 #include "gpt/guid.h"
 #include "output/output.h"
 #include "partition/partition_types.h"
-#include "volume/backup_boot_sector.h"
+#include "volume/backup_restore.h"
 #include "volume/partition_place.h"
 #include "volume/volume_examine.h"
 #include "volume/volume_kind.h"
@@ -22,6 +22,9 @@ namespace {
 
 constexpr uint64_t PrimaryHeaderSector = 1;
 constexpr uint64_t LastReservedSector = 62;
+// More used entries than this are not listed or examined: a hostile array of
+// 32,768 entries would otherwise make a report of a hundred megabytes.
+constexpr size_t MaxListedEntries = 256;
 
 // One header as read: where, whether, what is wrong, and its entry array.
 struct GptCopy {
@@ -35,6 +38,8 @@ struct GptCopy {
     std::vector<uint8_t> entries;
 
     bool Valid() const { return read && problem == GptHeaderProblem::None; }
+    // The entry array was read and its CRC holds.
+    bool EntriesHold() const { return entriesRead && entriesCrc == header.entriesCrc; }
 };
 
 struct GptWalk {
@@ -126,6 +131,15 @@ bool HeadersAgree(const GptCopy& primary, const GptCopy& backup) {
            p.otherSector == backup.sector && b.otherSector == primary.sector;
 }
 
+// Both arrays read: a CRC is forged with four bytes, so the bytes themselves are compared.
+bool EntryArraysDiffer(const GptCopy& primary, const GptCopy& backup) {
+    if (!primary.entriesRead || !backup.entriesRead)
+        return false;
+    const uint64_t bytes = EntryArrayBytes(primary.header);
+    return bytes != EntryArrayBytes(backup.header) ||
+           std::memcmp(primary.entries.data(), backup.entries.data(), bytes) != 0;
+}
+
 void ReportBackupVerdict(const GptWalk& walk) {
     const GptCopy& b = walk.backup;
     const unsigned long long at = Ull(b.sector);
@@ -152,17 +166,25 @@ void ReportBackupVerdict(const GptWalk& walk) {
                Ull(b.header.thisSector));
         ok = false;
     }
-    if (b.entriesFailedAt) {
+    if (!EntryArrayIsPlausible(b.header)) {
+        Report("Backup GPT entry array of %u entries of %u bytes is not plausible; not read.\n",
+               b.header.entryCount, b.header.entrySize);
+        ok = false;
+    } else if (b.entriesFailedAt) {
         Report("Reading backup GPT partition entries sector %llu (disk %d) failed.\n",
                Ull(b.entriesFailedAt), walk.disk);
         ok = false;
-    } else if (b.entriesRead && b.entriesCrc != b.header.entriesCrc) {
+    } else if (b.entriesCrc != b.header.entriesCrc) {
         Report("Backup GPT partition entries CRC is %08X, computed %08X. (sector %llu)\n",
                b.header.entriesCrc, b.entriesCrc, Ull(b.header.entriesSector));
         ok = false;
     }
     if (walk.primary.Valid() && !HeadersAgree(walk.primary, b)) {
         Report("Backup GPT header (sector %llu) does not match the primary header.\n", at);
+        ok = false;
+    }
+    if (EntryArraysDiffer(walk.primary, b)) {
+        Report("Backup GPT partition entries differ from the primary's.\n");
         ok = false;
     }
     if (ok && Detail(walk))
@@ -197,29 +219,34 @@ void DecodeHeader(const GptWalk& walk, const GptHeader& h) {
     Report("\n");
 }
 
-// The line on the entry array of the header in use. A backup in use has its
-// CRC said in its own verdict.
-void ReportEntryArray(const GptWalk& walk, const GptCopy& inUse) {
-    const GptHeader& h = inUse.header;
-    if (!EntryArrayIsPlausible(h)) {
+// The line on the primary's entry array; the backup's is said in its own verdict.
+void ReportPrimaryEntryArray(const GptWalk& walk) {
+    const GptCopy& p = walk.primary;
+    const GptHeader& h = p.header;
+    if (!p.Valid())
+        return;
+    if (!EntryArrayIsPlausible(h))
         Report("GPT entry array of %u entries of %u bytes is not plausible; not read.\n",
                h.entryCount, h.entrySize);
-    } else if (&inUse == &walk.primary && inUse.entriesFailedAt) {
+    else if (p.entriesFailedAt)
         Report("Reading GPT partition entries sector %llu (disk %d) failed.\n",
-               Ull(inUse.entriesFailedAt), walk.disk);
-    } else if (&inUse == &walk.primary && inUse.entriesCrc != h.entriesCrc) {
+               Ull(p.entriesFailedAt), walk.disk);
+    else if (p.entriesCrc != h.entriesCrc)
         Report("GPT partition entries CRC is %08X, computed %08X. (sector %llu)\n", h.entriesCrc,
-               inUse.entriesCrc, Ull(h.entriesSector));
-    }
+               p.entriesCrc, Ull(h.entriesSector));
 }
 
-std::vector<GptEntry> UsedEntries(const GptCopy& copy) {
+// The used entries, the first MaxListedEntries of them; *total counts them all.
+std::vector<GptEntry> UsedEntries(const GptCopy& copy, unsigned* total) {
     std::vector<GptEntry> used;
+    *total = 0;
     if (!copy.entriesRead)
         return used;
     for (unsigned n = 1; n <= copy.header.entryCount; ++n) {
         const uint8_t* type = copy.entries.data() + uint64_t{n - 1} * copy.header.entrySize;
-        if (!IsZeroGuid(type))
+        if (IsZeroGuid(type))
+            continue;
+        if (++*total <= MaxListedEntries)
             used.push_back(LoadGptEntry(copy.entries.data(), copy.header, n));
     }
     return used;
@@ -230,7 +257,7 @@ std::string TypeName(const GptEntry& entry) {
     return type ? type->name : FormatGuid(entry.typeGuid);
 }
 
-void ListEntries(const GptWalk& walk, const std::vector<GptEntry>& used) {
+void ListEntries(const GptWalk& walk, const std::vector<GptEntry>& used, unsigned total) {
     Report("  #  First sector      Sectors   ____Size____  Type\n");
     for (const GptEntry& e : used) {
         const uint64_t count = e.last - e.first + 1;
@@ -240,12 +267,15 @@ void ListEntries(const GptWalk& walk, const std::vector<GptEntry>& used) {
             Report("     Name \"%s\", unique GUID %s, attributes %016llX\n", e.name.c_str(),
                    FormatGuid(e.uniqueGuid).c_str(), Ull(e.attributes));
     }
+    if (total > used.size())
+        Report("GPT lists %u used entries; only the first %zu are listed and examined.\n", total,
+               MaxListedEntries);
 }
 
-// Overlaps, found by sorting on the first sector: each entry is compared with
-// the one before it that reaches furthest, so every overlapping entry is named
-// once, without comparing every pair.
-void ReportOverlaps(const std::vector<GptEntry>& used) {
+// Overlapping pairs, lower entry number first, found by sorting on the first
+// sector: each entry is compared with the one before it that reaches furthest,
+// so every overlapping entry is named once, without comparing every pair.
+std::vector<std::pair<unsigned, unsigned>> OverlappingPairs(const std::vector<GptEntry>& used) {
     std::vector<const GptEntry*> sorted;
     for (const GptEntry& e : used)
         if (e.last >= e.first)
@@ -263,11 +293,19 @@ void ReportOverlaps(const std::vector<GptEntry>& used) {
             reach = e;
     }
     std::sort(pairs.begin(), pairs.end());
-    for (const auto& [lower, higher] : pairs)
-        Report("GPT entries %u and %u overlap.\n", lower, higher);
+    return pairs;
 }
 
-void ReportChecks(const GptWalk& walk, const GptCopy& inUse, const std::vector<GptEntry>& used) {
+bool EndsBeforeStart(const GptEntry& e) {
+    return e.last < e.first;
+}
+
+bool OutsideUsable(const GptEntry& e, const GptHeader& h) {
+    return e.first < h.firstUsable || e.last > h.lastUsable;
+}
+
+void ReportChecks(const GptWalk& walk, const GptCopy& inUse, const std::vector<GptEntry>& used,
+                  const std::vector<std::pair<unsigned, unsigned>>& overlaps) {
     const PartitionEntry& ee = walk.mbr[walk.eeIndex];
     if (ee.start != 1)
         Report("Protective MBR entry starts at sector %u, not 1.\n", ee.start);
@@ -290,16 +328,33 @@ void ReportChecks(const GptWalk& walk, const GptCopy& inUse, const std::vector<G
             Report("GPT usable sectors end at %llu, beyond the disk's last sector %llu.\n",
                    Ull(h.lastUsable), Ull(last));
     }
+    if (h.firstUsable > h.lastUsable)
+        Report("GPT usable sectors %llu to %llu are reversed.\n", Ull(h.firstUsable),
+               Ull(h.lastUsable));
     for (const GptEntry& e : used) {
-        if (e.last < e.first)
+        if (EndsBeforeStart(e))
             Report("GPT entry %u ends before it starts (sectors %llu to %llu).\n", e.number,
                    Ull(e.first), Ull(e.last));
-        else if (e.first < h.firstUsable || e.last > h.lastUsable)
+        else if (OutsideUsable(e, h))
             Report("GPT entry %u (sectors %llu to %llu) lies outside the usable sectors %llu to "
                    "%llu.\n",
                    e.number, Ull(e.first), Ull(e.last), Ull(h.firstUsable), Ull(h.lastUsable));
     }
-    ReportOverlaps(used);
+    for (const auto& [lower, higher] : overlaps)
+        Report("GPT entries %u and %u overlap.\n", lower, higher);
+}
+
+// What a repair may trust of an entry's place: its array, its range, its neighbours.
+PlaceLayout EntryLayout(const GptCopy& inUse, const GptEntry& e,
+                        const std::vector<std::pair<unsigned, unsigned>>& overlaps) {
+    if (!inUse.EntriesHold())
+        return PlaceLayout::GptEntriesUntrusted;
+    if (EndsBeforeStart(e) || OutsideUsable(e, inUse.header))
+        return PlaceLayout::GptEntryInvalid;
+    for (const auto& [lower, higher] : overlaps)
+        if (lower == e.number || higher == e.number)
+            return PlaceLayout::Overlapping;
+    return PlaceLayout::Sound;
 }
 
 void ReportOtherType(const GptWalk& walk, const GptEntry& e) {
@@ -309,7 +364,7 @@ void ReportOtherType(const GptWalk& walk, const GptEntry& e) {
         DumpSector();
 }
 
-void ExamineEntry(const GptWalk& walk, const GptEntry& e) {
+void ExamineEntry(const GptWalk& walk, const GptEntry& e, PlaceLayout layout) {
     const GptType* type = LookupGptType(e.typeGuid);
     const GptRole role = type ? type->role : GptRole::Other;
     if (role == GptRole::Skipped)
@@ -332,12 +387,13 @@ void ExamineEntry(const GptWalk& walk, const GptEntry& e) {
                                e.first,
                                e.last - e.first + 1,
                                PartitionOrigin::Gpt,
-                               walk.diskSectors};
+                               walk.diskSectors,
+                               layout};
     if (!HasBootSignature()) {
         Report("\n#%u BPB sector signature is not 0xaa55. (sector %llu)\n", e.number, Ull(e.first));
         if (Detail(walk)) {
             ShowSectorInDetail(walk);
-            OfferGptBackupRestore(place);
+            OfferBackupRestore(place);
         }
         return;
     }
@@ -349,13 +405,39 @@ void ExamineEntry(const GptWalk& walk, const GptEntry& e) {
 }
 
 // Where the backup header is looked for: where a valid primary says, when that
-// lies on the disk; else the disk's last sector.
+// lies on the disk and is neither the MBR nor the primary itself; else the
+// disk's last sector. 0 when there is no such place (the disk's size unknown).
 uint64_t BackupHeaderSector(const GptWalk& walk) {
     const GptCopy& p = walk.primary;
-    const bool onDisk = walk.diskSectors == 0 || p.header.otherSector < walk.diskSectors;
-    if (p.Valid() && onDisk)
-        return p.header.otherSector;
-    return walk.diskSectors ? walk.diskSectors - 1 : p.header.otherSector;
+    const uint64_t named = p.header.otherSector;
+    const bool onDisk = walk.diskSectors == 0 || named < walk.diskSectors;
+    if (p.Valid() && onDisk && named > PrimaryHeaderSector)
+        return named;
+    return walk.diskSectors ? walk.diskSectors - 1 : 0;
+}
+
+// The header whose entries are listed. As UEFI firmware does, the primary is
+// used only when its header and its entry array both check; else a backup that
+// does; else whichever header holds, with entries no repair trusts.
+const GptCopy* HeaderInUse(const GptWalk& walk) {
+    const GptCopy &p = walk.primary, &b = walk.backup;
+    if (p.Valid() && p.EntriesHold())
+        return &p;
+    if (b.Valid() && b.EntriesHold())
+        return &b;
+    return p.Valid() ? &p : b.Valid() ? &b : nullptr;
+}
+
+// The primary's entry array, and the backup header with its own.
+void ReadArraysAndBackup(GptWalk& walk) {
+    if (walk.primary.Valid())
+        ReadEntryArray(walk.primary);
+    const uint64_t backupAt = BackupHeaderSector(walk);
+    if (backupAt == 0)
+        return;
+    ReadCopy(walk.backup, backupAt);
+    if (HeaderHolds(walk.backup))
+        ReadEntryArray(walk.backup);
 }
 
 } // namespace
@@ -368,38 +450,68 @@ void WalkGuidPartitionTable(int disk, Pass pass, const PartitionEntry mbr[Partit
            eeIndex + 1, disk);
     ReadCopy(walk.primary, PrimaryHeaderSector);
     ReportPrimaryVerdict(walk);
-    if (walk.primary.Valid())
-        ReadEntryArray(walk.primary);
-    ReadCopy(walk.backup, BackupHeaderSector(walk));
-    if (HeaderHolds(walk.backup))
-        ReadEntryArray(walk.backup);
-
-    const GptCopy* inUse = walk.primary.Valid()  ? &walk.primary
-                           : walk.backup.Valid() ? &walk.backup
-                                                 : nullptr;
+    ReadArraysAndBackup(walk);
+    const GptCopy* inUse = HeaderInUse(walk);
     if (inUse && Detail(walk))
         DecodeHeader(walk, inUse->header);
-    if (inUse)
-        ReportEntryArray(walk, *inUse);
-    ReportBackupVerdict(walk);
+    ReportPrimaryEntryArray(walk);
+    if (BackupHeaderSector(walk) != 0)
+        ReportBackupVerdict(walk);
+    else
+        Report("Backup GPT header not looked for: the disk's size is not known.\n");
     if (!inUse)
         return;
     if (inUse == &walk.backup)
         Report("Using the backup GPT header at sector %llu.\n", Ull(walk.backup.sector));
 
-    const std::vector<GptEntry> used = UsedEntries(*inUse);
-    ListEntries(walk, used);
-    ReportChecks(walk, *inUse, used);
+    unsigned total = 0;
+    const std::vector<GptEntry> used = UsedEntries(*inUse, &total);
+    const auto overlaps = OverlappingPairs(used);
+    ListEntries(walk, used, total);
+    ReportChecks(walk, *inUse, used, overlaps);
     for (const GptEntry& e : used)
-        ExamineEntry(walk, e);
+        ExamineEntry(walk, e, EntryLayout(*inUse, e, overlaps));
 }
 
-uint64_t GptReservedEnd(const uint8_t* sector) {
-    GptHeader h;
-    if (CheckGptHeader(sector, PrimaryHeaderSector, &h) != GptHeaderProblem::None)
+bool ReadGptUsableRange(uint64_t diskSectors, uint64_t* firstUsable, uint64_t* lastUsable) {
+    PartitionEntry noTable[PartitionEntries] = {};
+    GptWalk walk{0, Pass::Summary, noTable, 0, diskSectors, {}, {}};
+    ReadCopy(walk.primary, PrimaryHeaderSector);
+    const GptCopy* valid = &walk.primary;
+    if (!walk.primary.Valid()) {
+        const uint64_t backupAt = BackupHeaderSector(walk);
+        if (backupAt == 0)
+            return false;
+        ReadCopy(walk.backup, backupAt);
+        if (!walk.backup.Valid())
+            return false;
+        valid = &walk.backup;
+    }
+    *firstUsable = valid->header.firstUsable;
+    *lastUsable = valid->header.lastUsable;
+    return true;
+}
+
+uint64_t ReadGptReservedEnd() {
+    SeekSector(0);
+    if (!ReadSector() || !HasBootSignature())
         return 0;
-    if (h.entriesSector != PrimaryHeaderSector + 1 || !EntryArrayIsPlausible(h) ||
-        EntryArraySectors(h) == 0)
+    PartitionEntry mbr[PartitionEntries];
+    LoadPartitionTable(SectorBuffer, mbr);
+    bool protective = false;
+    for (const PartitionEntry& entry : mbr)
+        protective |= PartitionKindOf(entry.type) == PartitionKind::GptProtective;
+    if (!protective)
+        return 0;
+    GptCopy primary;
+    ReadCopy(primary, PrimaryHeaderSector);
+    if (!primary.Valid())
+        return 0;
+    ReadEntryArray(primary);
+    if (!primary.EntriesHold())
+        return 0;
+    const GptHeader& h = primary.header;
+    if (h.entriesSector != PrimaryHeaderSector + 1 || EntryArraySectors(h) == 0)
         return PrimaryHeaderSector;
     return std::min(h.entriesSector + EntryArraySectors(h) - 1, LastReservedSector);
 }

@@ -13,7 +13,12 @@
 void WalkGuidPartitionTable(int disk, Pass pass, const PartitionEntry mbr[PartitionEntries],
                             int eeIndex, uint64_t diskSectors);
 
-// For sector 1 in sector: the last sector, at most 62, that a valid primary GPT
-// occupies from sector 1 on (its header, and its entry array when that follows
-// at sector 2); 0 when sector 1 holds no valid GPT header.
-uint64_t GptReservedEnd(const uint8_t* sector);
+// The first sector of a partition must lie after the GPT's own sectors: reads
+// the header in use and gives its usable range. False when neither header holds.
+bool ReadGptUsableRange(uint64_t diskSectors, uint64_t* firstUsable, uint64_t* lastUsable);
+
+// On a GPT disk (a signed MBR with an entry of type EE, a valid primary header
+// and an entry array that checks), the last sector, at most 62, that the primary
+// GPT occupies from sector 1 on: its header, and its entry array when that
+// follows at sector 2. 0 on any other disk. Reads the MBR, the header and the array.
+uint64_t ReadGptReservedEnd();

@@ -22,6 +22,10 @@ void ReportActiveFlags(const PartitionEntry table[PartitionEntries], const MbrBo
     for (int i = 0; i < PartitionEntries; ++i)
         if (table[i].status != 0 && table[i].status != Active)
             Report("#%d Status %02x is neither 00 nor 80.\n", i + 1, table[i].status);
+    // The Windows boot code starts it, and stops at "Missing operating system".
+    for (int i = 0; i < PartitionEntries; ++i)
+        if (table[i].type == 0 && table[i].status == Active)
+            Report("#%d Empty entry is marked active.\n", i + 1);
     if (active == 0 && BootsActivePartition(code))
         Report("No partition is marked active; the %s boot code needs one.\n",
                MbrBootCodeName(code));

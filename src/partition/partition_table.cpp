@@ -37,3 +37,30 @@ void ListPartitionTable(const PartitionEntry table[PartitionEntries], uint64_t d
     if (diskSectors != 0)
         ReconcileWithDisk(total, diskSectors);
 }
+
+namespace {
+
+bool TakesPart(const PartitionEntry& entry) {
+    return entry.type != TypeEmpty && entry.type != TypeGptProtective && entry.count != 0;
+}
+
+bool Overlap(const PartitionEntry& a, const PartitionEntry& b) {
+    const uint64_t aEnd = uint64_t{a.start} + a.count, bEnd = uint64_t{b.start} + b.count;
+    return a.start < bEnd && b.start < aEnd;
+}
+
+} // namespace
+
+std::vector<std::pair<int, int>> OverlappingEntries(const PartitionEntry table[PartitionEntries]) {
+    std::vector<std::pair<int, int>> pairs;
+    for (int i = 0; i < PartitionEntries; ++i)
+        for (int j = i + 1; j < PartitionEntries; ++j)
+            if (TakesPart(table[i]) && TakesPart(table[j]) && Overlap(table[i], table[j]))
+                pairs.emplace_back(i + 1, j + 1);
+    return pairs;
+}
+
+void ReportOverlappingEntries(const PartitionEntry table[PartitionEntries]) {
+    for (const auto& [lower, higher] : OverlappingEntries(table))
+        Report("Partitions %d and %d overlap.\n", lower, higher);
+}

@@ -11,7 +11,7 @@
 #include "output/output.h"
 #include "partition/partition_table.h"
 #include "partition/partition_types.h"
-#include "volume/backup_boot_sector.h"
+#include "volume/backup_restore.h"
 #include "volume/partition_place.h"
 #include "volume/volume_examine.h"
 
@@ -168,6 +168,41 @@ void ExamineGptContainer(const PartitionPlace& place, int& gptIndex, int index) 
     WalkGuidPartitionTable(place.disk, place.pass, MbrPartitionTable, index, place.diskSectors);
 }
 
+// Sectors 1 to the first usable one and from after the last usable one to the
+// disk's end belong to a GUID partition table, when the disk has one.
+struct GptSectors {
+    bool present = false;
+    uint64_t firstUsable = 0;
+    uint64_t lastUsable = 0;
+};
+
+GptSectors FindGptSectors(uint64_t diskSectors) {
+    GptSectors gpt;
+    for (const PartitionEntry& entry : MbrPartitionTable)
+        if (PartitionKindOf(entry.type) == PartitionKind::GptProtective)
+            gpt.present = ReadGptUsableRange(diskSectors, &gpt.firstUsable, &gpt.lastUsable);
+    return gpt;
+}
+
+bool CoversGptSectors(const PartitionEntry& entry, const GptSectors& gpt) {
+    const uint64_t last = uint64_t{entry.start} + entry.count - 1;
+    return gpt.present && entry.count != 0 &&
+           (entry.start < gpt.firstUsable || last > gpt.lastUsable);
+}
+
+// Whether a repair may write over each primary's first sector.
+void FindPrimaryLayouts(uint64_t diskSectors, PlaceLayout layouts[PartitionEntries]) {
+    const GptSectors gpt = FindGptSectors(diskSectors);
+    for (int i = 0; i < PartitionEntries; ++i) {
+        const PartitionEntry& entry = MbrPartitionTable[i];
+        const bool overGpt = PartitionKindOf(entry.type) != PartitionKind::GptProtective &&
+                             CoversGptSectors(entry, gpt);
+        layouts[i] = entry.start == 0 || overGpt ? PlaceLayout::Overlapping : PlaceLayout::Sound;
+    }
+    for (const auto& [lower, higher] : OverlappingEntries(MbrPartitionTable))
+        layouts[lower - 1] = layouts[higher - 1] = PlaceLayout::Overlapping;
+}
+
 } // namespace
 
 void ResetWalkState() {
@@ -180,14 +215,22 @@ void WalkPartitions(int disk, Pass pass, uint64_t diskSectors) {
     OpenedRecords.insert(0);
     int found = 0;
     int gptIndex = -1;
+    PlaceLayout layouts[PartitionEntries];
+    FindPrimaryLayouts(diskSectors, layouts);
     for (int i = 0; i < PartitionEntries; ++i) {
         const PartitionEntry& entry = MbrPartitionTable[i];
         if (entry.type == 0)
             continue;
         ++found;
-        const PartitionPlace place{
-            disk,       pass, i + 1, entry.type, entry.start, entry.count, PartitionOrigin::Primary,
-            diskSectors};
+        const PartitionPlace place{disk,
+                                   pass,
+                                   i + 1,
+                                   entry.type,
+                                   entry.start,
+                                   entry.count,
+                                   PartitionOrigin::Primary,
+                                   diskSectors,
+                                   layouts[i]};
         if (PartitionKindOf(entry.type) == PartitionKind::GptProtective) {
             ExamineGptContainer(place, gptIndex, i);
             continue;

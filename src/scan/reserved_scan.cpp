@@ -16,6 +16,9 @@ constexpr unsigned LastScanned = 62;
 
 void ScanReservedSectors(int disk) {
     if (OpenDisk(disk)) {
+        // A GUID partition table is no hidden code: its sectors are named, not
+        // dumped. Only a table that checks is: a forged header would hide the rest.
+        const uint64_t gptEnd = ReadGptReservedEnd();
         SeekSector(FirstScanned);
         Report("Scan sectors 1 to 62 and check for zero.\n");
         for (unsigned sector = FirstScanned; sector <= LastScanned; ++sector) {
@@ -23,8 +26,7 @@ void ScanReservedSectors(int disk) {
                 Report("Reading sector %u (disk %d) failed.\n", sector, disk);
                 break;
             }
-            // A GUID partition table is no hidden code: its sectors are named, not dumped.
-            if (const uint64_t gptEnd = sector == FirstScanned ? GptReservedEnd(SectorBuffer) : 0) {
+            if (sector == FirstScanned && gptEnd != 0) {
                 Report("Sectors 1 to %llu hold the GUID partition table.\n", Ull(gptEnd));
                 sector = static_cast<unsigned>(gptEnd);
                 SeekSector(gptEnd + 1);

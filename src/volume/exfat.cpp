@@ -118,6 +118,13 @@ void CheckExFatBootRegion(const PartitionPlace& place) {
         Report("exFAT bytes-per-sector shift %u is not valid; boot region not checked.\n", shift);
         return;
     }
+    // The backup region would be read from whatever follows a smaller partition.
+    if (place.count < 2 * BootRegionSectors) {
+        Report("exFAT partition of %llu sectors is too small for its boot region and its "
+               "backup.\n",
+               Ull(place.count));
+        return;
+    }
     static uint8_t region[2 * BootRegionSectors * SectorSize];
     if (!ReadBootRegions(place, region))
         return;

@@ -8,6 +8,16 @@
 
 enum class PartitionOrigin { Primary, Logical, Gpt };
 
+// Whether the place a table gives a partition holds up. A repair writes over a
+// partition's first sector only where it does; the walks decide, the repair
+// reads nothing else.
+enum class PlaceLayout {
+    Sound,
+    GptEntryInvalid,     // ends before it starts, or lies outside the usable sectors
+    Overlapping,         // over another partition, sector 0 or the GPT's own sectors
+    GptEntriesUntrusted, // from an entry array that failed its CRC, the backup's too
+};
+
 struct PartitionPlace {
     int disk;
     Pass pass;
@@ -17,6 +27,7 @@ struct PartitionPlace {
     uint64_t count; // sectors in the partition
     PartitionOrigin origin;
     uint64_t diskSectors; // the disk's size in sectors; 0 when not known
+    PlaceLayout layout = PlaceLayout::Sound;
 };
 
 inline bool InDetail(const PartitionPlace& place) {

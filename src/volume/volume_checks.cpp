@@ -42,6 +42,17 @@ bool ClusterSector(const PartitionPlace& place, uint64_t cluster, uint64_t perCl
     return *sector >= place.first;                // and not wrapped past 2^64
 }
 
+} // namespace
+
+bool NtfsMftSector(const PartitionPlace& place, const uint8_t* boot, uint64_t* sector) {
+    const uint64_t perCluster = NtfsSectorsPerCluster(boot[SectorsPerClusterOffset]);
+    const uint64_t cluster = LoadLe64(boot + MftCopies[0].clusterOffset);
+    *sector = place.first + cluster * perCluster;
+    return ClusterSector(place, cluster, perCluster, sector);
+}
+
+namespace {
+
 void CheckMftCopy(const PartitionPlace& place, const MftCopy& copy, uint64_t perCluster) {
     const uint64_t cluster = LoadLe64(SectorBuffer + copy.clusterOffset);
     uint64_t sector = 0;

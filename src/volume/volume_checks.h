@@ -4,6 +4,8 @@
 // and where NTFS finds its $MFT and $MFTMirr.
 #pragma once
 
+#include <cstdint>
+
 #include "volume/partition_place.h"
 #include "volume/volume_kind.h"
 
@@ -17,3 +19,8 @@ void CheckVolumeInPartition(const PartitionPlace& place, VolumeKind kind);
 void CheckHiddenSectors(const PartitionPlace& place);
 void CheckVolumeSize(const PartitionPlace& place, VolumeKind kind);
 void CheckMftRecords(const PartitionPlace& place);
+
+// The first sector of the $MFT that the NTFS boot sector boot names (first
+// sector plus cluster times sectors per cluster), in *sector; false when it
+// lies outside the partition.
+bool NtfsMftSector(const PartitionPlace& place, const uint8_t* boot, uint64_t* sector);

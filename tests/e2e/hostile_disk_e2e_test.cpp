@@ -159,9 +159,6 @@ DiskImage TwoBrokenFat32() {
     return disk;
 }
 
-const std::string Question = "Backup BPB sector signature is OK.\n\n"
-                             "Do you want to replace BPB with backup? ";
-
 // Standard input from /dev/zero: the first answer is a line without end. It
 // answers no, and so does the second question, without reading.
 TEST_P(HostileDiskTest, EndlessAnswerLineAnswersNo) {
@@ -171,9 +168,9 @@ TEST_P(HostileDiskTest, EndlessAnswerLineAnswersNo) {
     Outcome run = Run(options);
 
     EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(run.console, ExpectedConsole({0}, {0},
-                                           "Backup BPB is at sector 69.\n" + Question +
-                                               "Backup BPB is at sector 2069.\n" + Question));
+    EXPECT_EQ(
+        run.console,
+        ExpectedConsole({0}, {0}, RestoreQuestion(1, 63, 69) + RestoreQuestion(2, 2063, 2069)));
 }
 
 // `bootsieve | head -1`: the console's reader goes away after the banner. The

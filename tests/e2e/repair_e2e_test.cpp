@@ -6,9 +6,6 @@
 
 namespace {
 
-const std::string Question = "Backup BPB sector signature is OK.\n\n"
-                             "Do you want to replace BPB with backup? ";
-
 struct Answer {
     const char* label;
     Input input;
@@ -64,7 +61,7 @@ TEST_P(RepairTest, BrokenFat32BootSectorIsRestoredOnlyOnYes) {
         EXPECT_EQ(run.exitCode, 0);
         EXPECT_EQ(run.console,
                   ExpectedConsole({0}, {0},
-                                  "Backup BPB is at sector 69.\n" + Question +
+                                  RestoreQuestion(1, 63, 69) +
                                       (answer.restores ? "Backup BPB copied to BPB.\n" : "")));
         EXPECT_EQ(run.Report("Bootsieve.txt"),
                   ReportHeader + header + listing + unsignedLine + "\n");
@@ -95,7 +92,7 @@ TEST_P(RepairTest, ReadOnlyImageReportsTheFailedWrite) {
 
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(run.console, ExpectedConsole({0}, {0},
-                                           "Backup BPB is at sector 69.\n" + Question +
+                                           RestoreQuestion(1, 63, 69) +
                                                "Writing backup BPB to sector 63 failed.\n"));
     EXPECT_NE(run.Report("BPB0list.txt").find(HexDump(ReadImageSector(samples, 63))),
               std::string::npos)
@@ -119,10 +116,10 @@ TEST_P(RepairTest, TwoQuestionsOnOneDiskTakeOneLineEach) {
     Outcome run = Run(Answered({image}, "n\ny\n"), expect);
 
     EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(run.console, ExpectedConsole({0}, {0},
-                                           "Backup BPB is at sector 69.\n" + Question +
-                                               "Backup BPB is at sector 3062.\n" + Question +
-                                               "Backup BPB copied to BPB.\n"));
+    EXPECT_EQ(run.console,
+              ExpectedConsole({0}, {0},
+                              RestoreQuestion(1, 63, 69) + RestoreQuestion(2, 2063, 3062) +
+                                  "Backup BPB copied to BPB.\n"));
     std::string detail = run.Report("BPB0list.txt");
     std::string walk = UnsignedBootSector(1, 63) + HexDump(disk.Get(63)) +
                        "\n#1 Backup BPB sector at 69\n" + HexDump(disk.Get(69)) +

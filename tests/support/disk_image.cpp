@@ -164,6 +164,10 @@ void PutNtfsWithBackup(DiskImage& disk, uint32_t start, uint32_t count) {
 void PutFat32WithBackup(DiskImage& disk, uint32_t start, uint32_t count) {
     PutFat32BootSector(disk, start, start, count, 6);
     disk.At(start + 6) = disk.At(start);
+    // The first FAT, after the 32 reserved sectors: the media byte, the end of
+    // chain mark, and the root directory's one cluster.
+    if (count > 32)
+        PutHex(disk, start + 32, 0, "F8 FF FF 0F FF FF FF 0F FF FF FF 0F");
 }
 
 std::vector<uint8_t> ToBytes(const DiskImage& disk) {

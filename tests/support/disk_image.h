@@ -49,7 +49,7 @@ void PutFat16BootSector(DiskImage& disk, uint64_t sector, uint32_t hidden, uint1
 void PutMftRecords(DiskImage& disk, uint64_t sector);
 // The same for a partition of count sectors at start, with an equal backup copy where
 // the format keeps it: NTFS in the partition's last sector, FAT32 six sectors on. The
-// NTFS volume has its $MFT and $MFTMirr records.
+// NTFS volume has its $MFT and $MFTMirr records, the FAT32 volume its first FAT.
 void PutNtfsWithBackup(DiskImage& disk, uint32_t start, uint32_t count);
 void PutFat32WithBackup(DiskImage& disk, uint32_t start, uint32_t count);
 

@@ -92,6 +92,14 @@ inline std::string Unlisted(int number, uint64_t sector, unsigned type = 0x83) {
            std::to_string(type) + ". Examine sector " + std::to_string(sector) + "\n";
 }
 
+// The console from the backup's place to the repair question, for disk 0.
+inline std::string RestoreQuestion(int number, uint64_t boot, uint64_t backup) {
+    return "Backup BPB is at sector " + std::to_string(backup) +
+           ".\nBackup BPB sector signature is OK.\n\nDisk 0 #" + std::to_string(number) +
+           ": sector " + std::to_string(boot) + " will be overwritten with a copy of sector " +
+           std::to_string(backup) + ".\nDo you want to replace BPB with backup? ";
+}
+
 inline std::string UnsignedBootSector(int number, uint64_t sector) {
     return "\n#" + std::to_string(number) + " BPB sector signature is not 0xaa55. (sector " +
            std::to_string(sector) + ")\n";

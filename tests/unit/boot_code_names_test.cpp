@@ -274,10 +274,13 @@ TEST_F(ActiveFlags, CheckedRightAfterTheReconciliationLineInBothPasses) {
         SCOPED_TRACE(active.name);
         DiskImage disk = BlankDisk(200);
         active.code(disk);
-        for (size_t i = 0; i < active.statuses.size(); ++i)
-            SetEntry(disk, 0, static_cast<int>(i), active.statuses[i], 0x42, 100, 10);
+        // Dynamic disks' partitions, side by side: the walk says nothing of them.
+        for (size_t i = 0; i < active.statuses.size(); ++i) {
+            const uint32_t start = 100 + 10 * static_cast<uint32_t>(i);
+            SetEntry(disk, 0, static_cast<int>(i), active.statuses[i], 0x42, start, 10);
+            Sign(disk, start);
+        }
         Sign(disk, 0);
-        Sign(disk, 100); // a dynamic disk's partition: the walk says nothing of it
         MemoryRun run = RunOnImage(disk);
         EXPECT_EQ(WalkOutput(run.summary), active.lines);
         EXPECT_EQ(WalkOutput(run.detail[0]), active.lines);

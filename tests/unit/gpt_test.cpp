@@ -160,7 +160,8 @@ const GptCase GptCases[] = {
      {"\n#2 GUID partition table already examined; not followed.\n"}},
     {"entry size not a multiple of 128",
      [] { return GptDisk([](GptLayout& g) { g.entrySize = 100; }); },
-     {"GPT entry array of 128 entries of 100 bytes is not plausible; not read.\n"},
+     {"\nGPT entry array of 128 entries of 100 bytes is not plausible; not read.\n",
+      "Backup GPT entry array of 128 entries of 100 bytes is not plausible; not read.\n"},
      false},
     {"entry array over 4 MiB",
      [] {
@@ -168,8 +169,8 @@ const GptCase GptCases[] = {
          Patch(disk, 1, 0x50, 0x10000000, 4);
          return disk;
      },
-     {"GPT entry array of 268435456 entries of 128 bytes is not plausible; not read.\n"},
-     false},
+     {"GPT entry array of 268435456 entries of 128 bytes is not plausible; not read.\n",
+      "Using the backup GPT header at sector 39999.\n"}},
     {"entry ends before it starts",
      [] { return GptDisk([](GptLayout& g) {
               g.entries[3] = {LinuxType, 20000, 19000, u""};
@@ -205,12 +206,17 @@ TEST_F(Gpt, DamageAndChecks) {
     }
 }
 
-TEST_F(Gpt, NamesShowControlCharactersAndLoneSurrogatesAsQuestionMarks) {
+// Controls, and the characters that break a line or turn it around on screen,
+// print as dots; a lone surrogate as a question mark.
+TEST_F(Gpt, NamesShowControlCharactersAsDotsAndLoneSurrogatesAsQuestionMarks) {
     DiskImage disk = GptDisk([](GptLayout& g) {
-        g.entries[3].name = std::u16string(u"A\u0001B") + char16_t(0xD800) + u"C\u00E9\U0001F600";
+        g.entries[3].name = std::u16string(u"A\u0001B") + char16_t(0xD800) +
+                            u"C\u00E9\U0001F600\u0085\u2028\u2029\u202E\u2066\u2069\u202F";
     });
     MemoryRun run = RunOnImage(disk);
-    EXPECT_EQ(CountOf(run.detail[0], "     Name \"A?B?C\xC3\xA9\xF0\x9F\x98\x80\", "), 1);
+    EXPECT_EQ(
+        CountOf(run.detail[0], "     Name \"A.B?C\xC3\xA9\xF0\x9F\x98\x80......\xE2\x80\xAF\", "),
+        1);
 }
 
 // An ESP whose boot sector lost its signature: its FAT32 backup at sector 6 is
@@ -222,9 +228,7 @@ TEST_F(Gpt, RepairOffersOnlyARealBackup) {
     disk.At(8191).fill(0);
     MemoryRun run = RunOnImage(disk, "y\n");
     EXPECT_EQ(run.console, SummaryPassLines({0}) + DetailPassLine(0) +
-                               "Backup BPB is at sector 2054.\nBackup BPB sector signature is "
-                               "OK.\n\nDo you want to replace BPB with backup? Backup BPB "
-                               "copied to BPB.\n");
+                               RestoreQuestion(1, 2048, 2054) + "Backup BPB copied to BPB.\n");
     EXPECT_EQ(CountOf(run.detail[0], UnsignedBootSector(1, 2048) + HexDump(disk.Get(2048)) +
                                          "\n#1 Backup BPB sector at 2054\n"),
               1);

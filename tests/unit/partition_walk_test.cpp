@@ -78,7 +78,9 @@ TEST_F(PartitionWalk, TableWithoutPartitionDumpsSector63InBothPasses) {
               {0x00, 0x00, 4000000000u, 5}});
     PutText(disk, 63, "GRUB stage 1.5 lives here");
     MemoryRun run = RunOnImage(disk);
-    std::string expected = "Disk 0, No partition found. Sector 63:\n" + HexDump(disk.Get(63));
+    std::string expected = "#2 Empty entry is marked active.\n"
+                           "Disk 0, No partition found. Sector 63:\n" +
+                           HexDump(disk.Get(63));
     EXPECT_EQ(WalkOutput(run.summary), expected);
     EXPECT_EQ(WalkOutput(run.detail[0]), expected);
 
@@ -288,14 +290,16 @@ TEST_F(PartitionWalk, DamagedExtendedRecordsAreReported) {
     std::string unreadable = "Reading failed. 0 \n#3 Reading extended partition table sector "
                              "1100 (disk 0) failed.\n";
     std::string mbrEntry2 = UnsignedBootSector(2, 350);
-    EXPECT_EQ(WalkOutput(run.summary), walk + unreadable + mbrEntry2);
-    EXPECT_EQ(
-        WalkOutput(run.detail[0]),
-        ExtendedTable(1, {ForeignLine(1, 10, 20), LinkLine(2, 100, 100), LinkLine(3, 1000, 10)}) +
-            Unlisted(1, 110) + HexDump(disk.Get(110)) +
-            "\n#2 Extended partition table signature is not "
-            "0xaa55. (sector 200)\n" +
-            HexDump(disk.Get(200)) + unreadable + mbrEntry2 + "Sector is all zero.\n");
+    const std::string overlap = "Partitions 1 and 2 overlap.\n";
+    EXPECT_EQ(WalkOutput(run.summary), overlap + walk + unreadable + mbrEntry2);
+    EXPECT_EQ(WalkOutput(run.detail[0]),
+              overlap +
+                  ExtendedTable(
+                      1, {ForeignLine(1, 10, 20), LinkLine(2, 100, 100), LinkLine(3, 1000, 10)}) +
+                  Unlisted(1, 110) + HexDump(disk.Get(110)) +
+                  "\n#2 Extended partition table signature is not "
+                  "0xaa55. (sector 200)\n" +
+                  HexDump(disk.Get(200)) + unreadable + mbrEntry2 + "Sector is all zero.\n");
 }
 
 TEST_F(PartitionWalk, LinkToItsOwnRecordIsNotFollowed) {
@@ -361,7 +365,8 @@ TEST_F(PartitionWalk, MbrEntriesNamingTheMbrOrTheSameRecordTwice) {
     PutTable(twice, 100, {{0x00, 0x83, 10, 20}});
     PutForeignBootSector(twice, 110);
     run = RunOnImage(twice);
-    EXPECT_EQ(WalkOutput(run.summary), ExtendedTable(1, {ForeignLine(1, 10, 20)}) +
+    EXPECT_EQ(WalkOutput(run.summary), "Partitions 1 and 2 overlap.\n" +
+                                           ExtendedTable(1, {ForeignLine(1, 10, 20)}) +
                                            Unlisted(1, 110) + AlreadyExamined(2, 100));
     EXPECT_EQ(SummaryPassReads(), 3u);
 }
@@ -437,8 +442,9 @@ TEST_F(PartitionWalk, ChainOf100000RecordsIsWalkedCompletely) {
     }
     EXPECT_EQ(FirstDifference(WalkOutput(run.summary), expected), "");
     EXPECT_EQ(FirstDifference(WalkOutput(run.detail[0]), expected), "");
-    // Per pass: the MBR, each record once, each logical boot sector once; then the scan.
-    EXPECT_EQ(MemoryDriveAt(0).reads, 2 * (1 + 2 * Records) + 62);
+    // Per pass: the MBR, each record once, each logical boot sector once; then the
+    // scan, which reads the MBR once more to learn that the disk has no GPT.
+    EXPECT_EQ(MemoryDriveAt(0).reads, 2 * (1 + 2 * Records) + 1 + 62);
 }
 
 } // namespace

@@ -16,7 +16,7 @@
 #include "memory_fixture.h"
 #include "output/output.h"
 #include "partition/mbr_layout.h"
-#include "volume/backup_boot_sector.h"
+#include "volume/backup_restore.h"
 
 #include "memory_run.h"
 #include "report_text.h"
@@ -28,9 +28,9 @@ std::string ConsoleBeforeDetail() {
     return SummaryPassLines({0}) + DetailPassLine(0);
 }
 
+// The question for the FAT32 partition at 63 (and a second one at 2063).
 std::string Question(uint32_t backup) {
-    return "Backup BPB is at sector " + std::to_string(backup) +
-           ".\nBackup BPB sector signature is OK.\n\nDo you want to replace BPB with backup? ";
+    return backup == 2069 ? RestoreQuestion(2, 2063, 2069) : RestoreQuestion(1, 63, backup);
 }
 
 const std::string Copied = "Backup BPB copied to BPB.\n";
