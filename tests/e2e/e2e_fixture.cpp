@@ -156,6 +156,7 @@ void ExpectSameAsInMemory(const Outcome& run, const MemoryRun& expected) {
               "_______/ Bootsieve version 5.0 \\______\n" + expected.console + "Bootsieve exit.\n");
     EXPECT_EQ(run.Report("Bootsieve.txt"), ReportHeader + expected.summary);
     EXPECT_EQ(run.Report("BPB0list.txt"), ReportHeader + expected.detail[0]);
+    EXPECT_EQ(run.Report("Zero0list.txt"), ReportHeader + expected.zero[0]);
 }
 
 void ProgramTest::ExpectAsInMemoryWithoutQuestion(const CraftedDisk& disk) {
@@ -167,6 +168,6 @@ void ProgramTest::ExpectAsInMemoryWithoutQuestion(const CraftedDisk& disk) {
     ExpectSameAsInMemory(run, expected);
     EXPECT_EQ(run.console.find("Do you want"), std::string::npos);
     for (const std::string& line : disk.detailLines)
-        EXPECT_NE(expected.detail[0].find(line), std::string::npos) << line;
+        EXPECT_NE((expected.detail[0] + expected.zero[0]).find(line), std::string::npos) << line;
     RemoveTree(path);
 }

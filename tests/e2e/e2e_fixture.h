@@ -51,8 +51,8 @@ RunOptions Answered(const std::vector<std::string>& drives, const std::string& a
 // For runs whose directory or images the native program cannot share.
 Expect NotComparedWithNative();
 
-// A crafted disk, the answers standard input holds, and lines of the detail
-// report that show the case was reached.
+// A crafted disk, the answers standard input holds, and lines of the detail or
+// the reserved-sector report that show the case was reached.
 struct CraftedDisk {
     const char* name;
     std::function<DiskImage()> image;
@@ -103,6 +103,6 @@ std::string ProgramParamName(const ::testing::TestParamInfo<Program>& info);
         Programs, suite, ::testing::Values(Program::Native, Program::Windows), ProgramParamName)
 
 // The program's run on an image equals the run over the same image held in
-// memory, whose exact text the unit tests pin: exit code 0, console, summary and
-// detail report of drive 0.
+// memory, whose exact text the unit tests pin: exit code 0, console, summary,
+// detail and reserved-sector report of drive 0.
 void ExpectSameAsInMemory(const Outcome& run, const MemoryRun& expected);

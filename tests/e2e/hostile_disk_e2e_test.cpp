@@ -190,13 +190,6 @@ TEST_P(HostileDiskTest, ConsoleReaderThatGoesAwayDoesNotStopTheRun) {
     EXPECT_EQ(piped.reports, whole.reports);
 }
 
-void WriteImageSector(const std::string& path, uint64_t sector, const Sector& contents) {
-    int fd = open(path.c_str(), O_WRONLY);
-    ASSERT_GE(fd, 0) << path;
-    EXPECT_EQ(pwrite(fd, contents.data(), contents.size(), static_cast<off_t>(sector * 512)), 512);
-    close(fd);
-}
-
 // The classic disk made by sfdisk and mkfs.fat: its FAT16 logical boot sector
 // lost its signature, and so did the second extended boot record, which hides
 // the FAT12 and Linux logical partitions behind it.

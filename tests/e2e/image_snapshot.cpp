@@ -174,3 +174,10 @@ uint64_t Le(const Sector& sector, unsigned offset, int width) {
         value = value << 8 | sector[offset + i];
     return value;
 }
+
+void WriteImageSector(const std::string& path, uint64_t sector, const Sector& contents) {
+    int fd = open(path.c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0) << path;
+    EXPECT_EQ(pwrite(fd, contents.data(), contents.size(), static_cast<off_t>(sector * 512)), 512);
+    close(fd);
+}

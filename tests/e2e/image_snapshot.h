@@ -26,4 +26,5 @@ std::string DifferenceFrom(const ImageSnapshot& expected);
 // Copies an image keeping its holes.
 void CopySparse(const std::string& from, const std::string& to);
 Sector ReadImageSector(const std::string& path, uint64_t sector);
+void WriteImageSector(const std::string& path, uint64_t sector, const Sector& contents);
 uint64_t Le(const Sector& sector, unsigned offset, int width);

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <vector>
 
 #include "disk/byte_order.h"
@@ -16,6 +17,7 @@
 #include "disk/memory_disk.h"
 #include "driver/run.h"
 #include "fuzz_input.h"
+#include "gpt/crc32.h"
 #include "output/output.h"
 #include "partition/mbr_layout.h"
 #include "partition/partition_types.h"
@@ -154,49 +156,200 @@ const ReportSink NullReports = {OpenNullReport, CloseNullReport};
     std::abort();
 }
 
-// Whether sector is the first sector of an entry of the GPT whose header lies at
-// headerSector of the image (CRCs not checked: the harness accepts a superset).
-bool IsGptPartitionStart(const std::vector<uint8_t>& image, uint64_t headerSector,
-                         uint64_t sector) {
-    const uint64_t at = headerSector * SectorSize;
-    if (image.size() < at + SectorSize || std::memcmp(image.data() + at, "EFI PART", 8) != 0)
+// The harness's own account of where a restore may write, from the image as it
+// was before the run: the first sector of a partition whose place holds up, and
+// only a copy of a backup boot sector of that partition that fits its volume.
+// Where the program's view depends on the size the drive reports, every view
+// counts: the harness accepts a superset of what the program may do.
+struct Image {
+    const std::vector<uint8_t>& bytes;
+    uint64_t reportedSectors; // 0 when the size query fails
+
+    uint64_t Sectors() const { return bytes.size() / SectorSize; }
+    const uint8_t* At(uint64_t sector) const {
+        return sector < Sectors() ? bytes.data() + sector * SectorSize : nullptr;
+    }
+};
+
+struct Place {
+    uint64_t first = 0, last = 0;
+    bool gpt = false;
+};
+
+bool Overlap(const Place& a, const Place& b) {
+    return a.first <= b.last && b.first <= a.last;
+}
+
+struct GptView {
+    uint64_t firstUsable = 0, lastUsable = 0;
+    std::vector<Place> entries; // the first 256 used ones
+};
+
+// The GPT header at sector, when it checks (and its entry array too, when asked).
+bool ReadGpt(const Image& image, uint64_t sector, bool needArray, GptView* view) {
+    const uint8_t* h = image.At(sector);
+    if (!h || std::memcmp(h, "EFI PART", 8) != 0)
         return false;
-    const uint64_t entries = LoadLe(image.data() + at + 0x48, 8) * SectorSize;
-    const uint64_t count = LoadLe32(image.data() + at + 0x50);
-    const uint64_t size = LoadLe32(image.data() + at + 0x54);
-    if (size < 128 || count * size > (4u << 20))
+    const uint32_t size = LoadLe32(h + 0x0C);
+    if (size < 92 || size > SectorSize || LoadLe(h + 0x18, 8) != sector)
         return false;
-    for (uint64_t i = 0; i < count && entries + (i + 1) * size <= image.size(); ++i)
-        if (LoadLe(image.data() + entries + i * size + 0x20, 8) == sector)
-            return true;
+    std::vector<uint8_t> header(h, h + size);
+    std::memset(header.data() + 0x10, 0, 4);
+    if (Crc32(header.data(), size) != LoadLe32(h + 0x10))
+        return false;
+    view->firstUsable = LoadLe(h + 0x28, 8);
+    view->lastUsable = LoadLe(h + 0x30, 8);
+    if (!needArray)
+        return true;
+    const uint64_t count = LoadLe32(h + 0x50), entrySize = LoadLe32(h + 0x54);
+    const uint64_t array = LoadLe(h + 0x48, 8), bytes = count * entrySize;
+    const uint64_t sectors = (bytes + SectorSize - 1) / SectorSize;
+    if (entrySize < 128 || entrySize % 128 || bytes > (4u << 20) || array > image.Sectors() ||
+        array + sectors > image.Sectors())
+        return false;
+    const uint8_t* e = image.bytes.data() + array * SectorSize;
+    if (Crc32(e, bytes) != LoadLe32(h + 0x58))
+        return false;
+    static const uint8_t unused[16] = {};
+    for (uint64_t i = 0; i < count && view->entries.size() < 256; ++i)
+        if (std::memcmp(e + i * entrySize, unused, 16) != 0)
+            view->entries.push_back(
+                {LoadLe(e + i * entrySize + 0x20, 8), LoadLe(e + i * entrySize + 0x28, 8), true});
+    return true;
+}
+
+// Every header whose entries the program may trust: the primary, or a backup
+// where the primary names it or in the last sector of either size.
+std::vector<GptView> GptViews(const Image& image, bool needArray) {
+    std::vector<GptView> views;
+    GptView view;
+    if (ReadGpt(image, 1, needArray, &view))
+        views.push_back(view);
+    std::vector<uint64_t> backups = {image.Sectors() - 1};
+    if (image.reportedSectors)
+        backups.push_back(image.reportedSectors - 1);
+    if (const uint8_t* h = image.At(1))
+        backups.push_back(LoadLe(h + 0x20, 8));
+    for (uint64_t backup : backups)
+        if (backup > 1 && ReadGpt(image, backup, needArray, &(view = GptView{})))
+            views.push_back(view);
+    return views;
+}
+
+void AddSoundPrimaries(const Image& image, std::vector<Place>& sound) {
+    PartitionEntry table[PartitionEntries];
+    LoadPartitionTable(image.bytes.data(), table);
+    std::vector<Place> primaries;
+    bool protective = false;
+    for (const PartitionEntry& e : table) {
+        protective |= e.type == TypeGptProtective;
+        if (e.type != TypeEmpty && e.type != TypeGptProtective && e.count)
+            primaries.push_back({e.start, uint64_t{e.start} + e.count - 1, false});
+    }
+    // The usable range as the walk finds it: the primary's, else the backup's in
+    // the last sector of the size reported; with neither, no GPT at all.
+    GptView view{0, UINT64_MAX, {}};
+    if (protective && !ReadGpt(image, 1, false, &view) &&
+        !(image.reportedSectors && ReadGpt(image, image.reportedSectors - 1, false, &view)))
+        view = GptView{0, UINT64_MAX, {}};
+    for (const PartitionEntry& e : table) {
+        const PartitionKind kind = PartitionKindOf(e.type);
+        if ((kind != PartitionKind::Ntfs && kind != PartitionKind::Fat32) || !e.count || !e.start)
+            continue;
+        const Place p{e.start, uint64_t{e.start} + e.count - 1, false};
+        int overlaps = 0;
+        for (const Place& q : primaries)
+            overlaps += Overlap(p, q);
+        if (overlaps == 1 && p.first >= view.firstUsable && p.last <= view.lastUsable)
+            sound.push_back(p);
+    }
+}
+
+void AddSoundGptEntries(const Image& image, std::vector<Place>& sound) {
+    PartitionEntry table[PartitionEntries];
+    LoadPartitionTable(image.bytes.data(), table);
+    if (std::none_of(std::begin(table), std::end(table),
+                     [](const PartitionEntry& e) { return e.type == TypeGptProtective; }))
+        return;
+    for (const GptView& view : GptViews(image, true)) {
+        for (const Place& p : view.entries) {
+            int overlaps = 0;
+            for (const Place& q : view.entries)
+                overlaps += q.first <= q.last && Overlap(p, q);
+            if (p.first <= p.last && p.first >= view.firstUsable && p.last <= view.lastUsable &&
+                overlaps == 1)
+                sound.push_back(p);
+        }
+    }
+}
+
+bool StartsWith(const Image& image, uint64_t sector, const uint8_t* bytes, const uint8_t* mask,
+                int n) {
+    const uint8_t* s = image.At(sector);
+    for (int i = 0; s && i < n; ++i)
+        if ((s[i] & mask[i]) != bytes[i])
+            return false;
+    return s != nullptr;
+}
+
+// NTFS writes clusters of more than 128 sectors as a negative power of two.
+uint64_t NtfsClusterSectors(uint8_t field) {
+    return field <= 0x80 ? field : 256 - field < 32 ? uint64_t{1} << (256 - field) : 0;
+}
+
+// The backup at sector is a real NTFS or FAT32 boot sector that fits the place.
+bool FitsPlace(const Image& image, const Place& p, uint64_t sector) {
+    const uint8_t* b = image.At(sector);
+    if (!b || b[510] != 0x55 || b[511] != 0xAA)
+        return false;
+    const uint64_t count = p.last - p.first + 1;
+    const uint32_t hidden = LoadLe32(b + 0x1C);
+    if (hidden != p.first && !(p.gpt && hidden == 0))
+        return false;
+    static const uint8_t file[4] = {'F', 'I', 'L', 'E'}, all[4] = {0xFF, 0xFF, 0xFF, 0xFF};
+    if (sector == p.last && IsNtfsBootSector(b)) {
+        const uint64_t spc = NtfsClusterSectors(b[0x0D]), cluster = LoadLe(b + 0x30, 8);
+        return LoadLe(b + 0x28, 8) < count && (spc == 0 || cluster <= (count - 1) / spc) &&
+               StartsWith(image, p.first + cluster * spc, file, all, 4);
+    }
+    if (sector == p.first + 6 && IsFat32BootSector(b)) {
+        const uint64_t total = LoadLe16(b + 0x13) ? LoadLe16(b + 0x13) : LoadLe32(b + 0x20);
+        const uint64_t fat = p.first + LoadLe16(b + 0x0E);
+        const uint8_t start[4] = {b[0x15], 0xFF, 0xFF, 0x0F}, mask[4] = {0xFF, 0xFF, 0xFF, 0x0F};
+        return total <= count && fat <= p.last && StartsWith(image, fat, start, mask, 4);
+    }
     return false;
 }
 
-bool IsRestorableBootSector(const std::vector<uint8_t>& before, uint64_t sector) {
-    if (before.size() < SectorSize || before[510] != 0x55 || before[511] != 0xAA)
+// A restore of sector with contents after: a copy of a fitting backup over the
+// first sector of a sound place.
+bool IsFittingRestore(const Image& image, uint64_t sector, const uint8_t* after) {
+    if (image.bytes.size() < SectorSize || image.bytes[510] != 0x55 || image.bytes[511] != 0xAA)
         return false;
-    PartitionEntry table[PartitionEntries];
-    LoadPartitionTable(before.data(), table);
-    for (const PartitionEntry& entry : table) {
-        PartitionKind kind = PartitionKindOf(entry.type);
-        bool keepsBackup = kind == PartitionKind::Ntfs || kind == PartitionKind::Fat32;
-        if (keepsBackup && entry.start == sector)
-            return true;
-        if (kind == PartitionKind::GptProtective &&
-            (IsGptPartitionStart(before, 1, sector) ||
-             IsGptPartitionStart(before, before.size() / SectorSize - 1, sector)))
-            return true;
+    std::vector<Place> sound;
+    AddSoundPrimaries(image, sound);
+    AddSoundGptEntries(image, sound);
+    for (const Place& p : sound) {
+        if (p.first != sector)
+            continue;
+        for (uint64_t backup : {p.last, p.first + 6})
+            if (backup <= p.last && image.At(backup) &&
+                std::memcmp(image.At(backup), after, SectorSize) == 0 &&
+                FitsPlace(image, p, backup))
+                return true;
     }
     return false;
 }
 
 // The only change a run may make to a drive is the restore of the boot sector of a
-// primary NTFS or FAT32 partition or of a GPT partition, which then holds a
-// signed NTFS or FAT32 boot sector.
+// sound primary NTFS or FAT32 partition or GPT partition from its backup, which
+// fits the partition.
 // Unless a question was answered yes, nothing changes at all.
 void CheckOnlyRestoresWritten(const std::vector<uint8_t>& before, const MemoryDrive& drive,
                               bool answeredYes) {
     const std::vector<uint8_t>& after = drive.bytes;
+    const uint64_t reported = drive.reportedSize ? drive.reportedSize : before.size();
+    const Image image{before, drive.sizeKnown ? reported / SectorSize : 0};
     if (before.size() != after.size())
         Fail("drive size changed", 0);
     if (before.empty() || std::memcmp(before.data(), after.data(), before.size()) == 0)
@@ -210,13 +363,9 @@ void CheckOnlyRestoresWritten(const std::vector<uint8_t>& before, const MemoryDr
             Fail("read-only drive written", sector);
         if (!answeredYes)
             Fail("sector written without a yes", sector);
-        if (!IsRestorableBootSector(before, sector))
-            Fail("sector written that is no primary NTFS, FAT32 or GPT partition's boot sector",
+        if (length != SectorSize || !IsFittingRestore(image, sector, after.data() + at))
+            Fail("sector written that is no fitting backup over a sound partition's boot sector",
                  sector);
-        if (length != SectorSize || after[at + 510] != 0x55 || after[at + 511] != 0xAA)
-            Fail("restored boot sector is not signed", sector);
-        if (!IsNtfsBootSector(after.data() + at) && !IsFat32BootSector(after.data() + at))
-            Fail("restored sector is no NTFS or FAT32 boot sector", sector);
     }
 }
 

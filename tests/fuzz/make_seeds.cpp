@@ -209,6 +209,38 @@ DiskImage GptVolumes(bool hostile) {
     return disk;
 }
 
+// Places and backups a repair must not trust: primaries that overlap, one over
+// sector 0's neighbours, a foreign NTFS boot sector as backup, and backups of
+// two file systems in one partition, every boot sector broken.
+DiskImage UntrustedBackups() {
+    DiskImage disk = BlankDisk(6000);
+    PutTable(disk, 0,
+             {{0x80, 0x07, 63, 1000},
+              {0, 0x07, 500, 563},
+              {0, 0x07, 2000, 1000},
+              {0, 0x0C, 3063, 2000}});
+    PutNtfsWithBackup(disk, 63, 1000);
+    PutNtfsBootSector(disk, 2999, 999999, 5000000);
+    PutFat32WithBackup(disk, 3063, 2000);
+    PutNtfsBootSector(disk, 5062, 3063, 1999);
+    for (uint64_t sector : {63, 500, 2000, 3063})
+        Unsign(disk, sector);
+    return disk;
+}
+
+// A reversed GPT entry whose wrapped last sector is another volume's boot sector,
+// beside an unsigned ESP.
+DiskImage GptReversedEntry() {
+    DiskImage disk = BlankDisk(8192);
+    PutGpt(disk, StandardGpt(8192, {{EspType, 2048, 4095, u""},
+                                    {BasicDataType, 4096, 8000, u""},
+                                    {BasicDataType, 5000, 4096, u""}}));
+    PutFat32WithBackup(disk, 2048, 2048);
+    PutNtfsWithBackup(disk, 4096, 3905);
+    Unsign(disk, 2048);
+    return disk;
+}
+
 // Extended tables that lead back: a link to its own record, a link to the first
 // record, an MBR extended entry naming the MBR, and a link whose sum wraps past 2^32.
 DiskImage LoopedChains() {
@@ -435,6 +467,8 @@ int main(int argc, char** argv) {
     ok &= WriteSeed(dir, "exfat-volumes", ExFatVolumes());
     ok &= WriteSeed(dir, "gpt", GptVolumes(false));
     ok &= WriteSeed(dir, "gpt-hostile", GptVolumes(true));
+    ok &= WriteSeed(dir, "gpt-reversed-entry", GptReversedEntry());
+    ok &= WriteSeed(dir, "untrusted-backups", UntrustedBackups());
     ok &= WriteSeed(dir, "bitlocker-volumes", BitLockerVolumes());
     ok &= WriteSeed(dir, "long-chain", LongChain(120));
     ok &= WriteSeed(dir, "zero-mbr", ZeroMbrWithBootSectorAt63());

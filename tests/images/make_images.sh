@@ -25,6 +25,10 @@
 #   install-mbr.img   install-mbr's code over an NTFS partition that sfdisk did not
 #                     mark active: that code boots the active partition, and there
 #                     is none
+#   stale.img         two type 07 partitions formatted NTFS, then reformatted in
+#                     place, FAT32 by mkfs.fat and exFAT by mkfs.exfat, as a user
+#                     does; each keeps the old NTFS boot sector in its last sector,
+#                     and both new boot sectors lost their signature
 # and for each partitioned image NAME.sfdisk, the `sfdisk --dump` of its table.
 # Usage: make_images.sh DIR    (exits with 77 when a tool is not installed)
 set -euo pipefail
@@ -108,6 +112,18 @@ make_exfat() {
     truncate -s $((count * 512)) "$part"
     quietly mkfs.exfat -L "$label" "$part"
     dd if="$part" of="$image" bs=512 seek="$start" conv=notrunc,sparse status=none
+    rm -f "$part"
+}
+
+# Runs a formatting tool (ARGS, the file last) on partition START..+COUNT of
+# IMAGE in place: over whatever the partition held, as on a real disk.
+reformat_in_place() {
+    local image=$1 start=$2 count=$3
+    shift 3
+    local part="$image.reformat.part"
+    dd if="$image" of="$part" bs=512 skip="$start" count="$count" status=none
+    quietly "$@" "$part"
+    dd if="$part" of="$image" bs=512 seek="$start" conv=notrunc status=none
     rm -f "$part"
 }
 
@@ -290,6 +306,23 @@ make_install_mbr() {
     dump_table "$image"
 }
 
+make_stale() {
+    local image=stale.img fat=2048 exfat=18432 size=16384
+    rm -f "$image"
+    truncate -s $(((exfat + size) * 512)) "$image"
+    printf 'start=%s, size=%s, type=7\nstart=%s, size=%s, type=7\n' "$fat" "$size" "$exfat" \
+        "$size" | sfdisk --quiet --label dos --no-reread --no-tell-kernel "$image"
+    make_ntfs "$image" "$fat" "$size" OLDNTFS1
+    make_ntfs "$image" "$exfat" "$size" OLDNTFS2
+    reformat_in_place "$image" "$fat" "$size" mkfs.fat -F 32 -s 1 -h "$fat" -n NEWFAT32 \
+        -i 5A1EFA32
+    reformat_in_place "$image" "$exfat" "$size" mkfs.exfat -L NEWEXFAT
+    dump_table "$image"
+    for start in "$fat" "$exfat"; do
+        printf '\0\0' | dd of="$image" bs=1 seek=$((start * 512 + 510)) conv=notrunc status=none
+    done
+}
+
 make_classic
 make_blank
 make_unsigned
@@ -301,3 +334,4 @@ make_grub2
 make_syslinux
 make_syslinux_gpt
 make_install_mbr
+make_stale

@@ -305,6 +305,32 @@ static uint32_t TestCrc32(const uint8_t* bytes, size_t length) {
     return ~crc;
 }
 
+// Backwards through the CRC: each state's top byte names the table row that made it.
+void ForgeCrc32(uint8_t* bytes, size_t length, size_t at, uint32_t wanted) {
+    uint32_t table[256];
+    uint8_t rowOfTop[256];
+    for (uint32_t i = 0; i < 256; ++i) {
+        uint32_t c = i;
+        for (int bit = 0; bit < 8; ++bit)
+            c = (c & 1) ? (c >> 1) ^ 0xEDB88320u : c >> 1;
+        table[i] = c;
+        rowOfTop[c >> 24] = static_cast<uint8_t>(i);
+    }
+    uint32_t before = 0xFFFFFFFFu;
+    for (size_t i = 0; i < at; ++i)
+        before = (before >> 8) ^ table[(before ^ bytes[i]) & 0xFF];
+    uint32_t after = ~wanted;
+    auto unprocess = [&](uint32_t state, uint8_t byte) {
+        const uint8_t row = rowOfTop[state >> 24];
+        return ((state ^ table[row]) << 8) | static_cast<uint8_t>(row ^ byte);
+    };
+    for (size_t i = length; i > at + 4; --i)
+        after = unprocess(after, bytes[i - 1]);
+    for (int i = 0; i < 4; ++i)
+        after = unprocess(after, 0);
+    PutLe(bytes + at, after ^ before, 4);
+}
+
 void PutGuid(uint8_t* at, const char* text) {
     unsigned v[11];
     std::sscanf(text, "%8x-%4x-%4x-%2x%2x-%2x%2x%2x%2x%2x%2x", &v[0], &v[1], &v[2], &v[3], &v[4],

@@ -86,6 +86,9 @@ void PutGuid(uint8_t* at, const char* text);
 void PutGpt(DiskImage& disk, const GptLayout& layout);
 // The usual layout for a disk of diskSectors: usable 34 to diskSectors - 34.
 GptLayout StandardGpt(uint64_t diskSectors, std::vector<GptLayoutEntry> entries);
+// Changes the four bytes at offset at so that the CRC-32 of the length bytes is
+// wanted: an altered entry array that still matches its header's CRC.
+void ForgeCrc32(uint8_t* bytes, size_t length, size_t at, uint32_t wanted);
 // Recomputes the CRC of the header at sector after a test changed it.
 void ResignGptHeader(DiskImage& disk, uint64_t sector);
 
