@@ -38,12 +38,14 @@ fuzz-build: deps
 	    -DBOOTSIEVE_TESTS=OFF -DBOOTSIEVE_FUZZ=ON
 	cmake --build build-fuzz -j $(JOBS)
 
-# The fuzzer runs first, then the unit tests of the Windows build under Wine, so that
-# the native test summary closes the output.
-check: build fuzz-build
+# The fuzzer runs first, then the release archives are checked (and built once more, to be
+# compared), then the unit tests of the Windows build under Wine, so that the native test
+# summary closes the output.
+check: build fuzz-build release
 	$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=60
 	sh tests/with-wineserver.sh $(CURDIR)/build-win/wineprefix sh -c \
-	    'cd build-win && ctest -j $(JOBS) --output-on-failure && \
+	    'sh tests/system/release_test.sh release . $(CURDIR)/build-win/wineprefix && \
+	     cd build-win && ctest -j $(JOBS) --output-on-failure && \
 	     cd ../build && ctest -j $(JOBS) --output-on-failure'
 
 # Runs the fuzzer until stopped (or for FUZZ_SECONDS), on a copy of the seeds.
