@@ -3,11 +3,12 @@
 PACKAGES := build-essential cmake ninja-build googletest libgtest-dev libbenchmark-dev \
             clang libclang-rt-14-dev g++-mingw-w64-x86-64-posix wine wine64 \
             fdisk gdisk dosfstools ntfs-3g exfatprogs mtools util-linux mount groff-base \
-            grub-pc-bin syslinux-common mbr
+            grub-pc-bin syslinux-common mbr \
+            git binutils-mingw-w64-x86-64 zip unzip dpkg-dev
 JOBS     := $(shell nproc)
 WINE_EXE := $(CURDIR)/build-win/bootsieve.exe
 
-.PHONY: all deps build native windows check fuzz-build fuzz bench demo format clean
+.PHONY: all deps build native windows check release fuzz-build fuzz bench demo format clean
 
 all: build
 
@@ -37,12 +38,14 @@ fuzz-build: deps
 	    -DBOOTSIEVE_TESTS=OFF -DBOOTSIEVE_FUZZ=ON
 	cmake --build build-fuzz -j $(JOBS)
 
-# The fuzzer runs first, then the unit tests of the Windows build under Wine, so that
-# the native test summary closes the output.
-check: build fuzz-build
+# The fuzzer runs first, then the release archives are checked (and built once more, to be
+# compared), then the unit tests of the Windows build under Wine, so that the native test
+# summary closes the output.
+check: build fuzz-build release
 	$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=60
 	sh tests/with-wineserver.sh $(CURDIR)/build-win/wineprefix sh -c \
-	    'cd build-win && ctest -j $(JOBS) --output-on-failure && \
+	    'sh tests/system/release_test.sh release . $(CURDIR)/build-win/wineprefix && \
+	     cd build-win && ctest -j $(JOBS) --output-on-failure && \
 	     cd ../build && ctest -j $(JOBS) --output-on-failure'
 
 # Runs the fuzzer until stopped (or for FUZZ_SECONDS), on a copy of the seeds.
@@ -59,6 +62,11 @@ fuzz: fuzz-build
 	build-fuzz/tests/fuzz/bootsieve_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=1048576 \
 	    -timeout=30 -rss_limit_mb=4096 -artifact_prefix=build-fuzz/ build-fuzz/corpus
 
+# The archives to download, from the commit at HEAD: the Windows zip, the Debian package
+# and SHA256SUMS, into release/.
+release: deps
+	sh tools/release.sh $(CURDIR)/release
+
 bench: deps
 	cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DBOOTSIEVE_TESTS=OFF \
 	    -DBOOTSIEVE_BENCH=ON
@@ -74,4 +82,4 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf build build-win build-fuzz build-bench build-demo demo
+	rm -rf build build-win build-fuzz build-bench build-demo demo release

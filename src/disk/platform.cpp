@@ -30,12 +30,27 @@ PlatformVersion ParseReleaseVersion(const char* release) {
     return {numbers[0], numbers[1], numbers[2]};
 }
 
+bool ConsoleClosesWithProgram(int consoleProcesses, bool inputIsConsole) {
+    return consoleProcesses == 1 && inputIsConsole;
+}
+
 #if defined(_WIN32)
 
+// Without a manifest that names Windows 8.1 and later, these report 6.2, build 9200.
 PlatformVersion QueryPlatformVersion() {
     DWORD version = GetVersion();
     return {static_cast<int>(version & 0xFF), static_cast<int>((version >> 8) & 0xFF),
             static_cast<int>(version >> 16)};
+}
+
+int ConsoleProcessCount() {
+    DWORD processes[2];
+    return static_cast<int>(GetConsoleProcessList(processes, 2));
+}
+
+bool InputIsConsole() {
+    DWORD mode;
+    return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0;
 }
 
 // Windows has no SIGPIPE: a write to a closed pipe fails with an error.
@@ -60,6 +75,14 @@ FILE* CreateTextFile(const char* name, std::string* why) {
 
 void IgnoreBrokenPipe() {
     std::signal(SIGPIPE, SIG_IGN);
+}
+
+int ConsoleProcessCount() {
+    return 0;
+}
+
+bool InputIsConsole() {
+    return isatty(STDIN_FILENO) != 0;
 }
 
 PlatformVersion QueryPlatformVersion() {

@@ -24,6 +24,19 @@ PlatformVersion ParseReleaseVersion(const char* release);
 // and refuses anything but a regular file. On failure returns nullptr and sets why.
 FILE* CreateTextFile(const char* name, std::string* why);
 
+// Whether the console window closes with the program, so that the program should
+// wait before it ends: it is the only process attached to the console (Windows
+// started it from Explorer) and standard input is that console. A command prompt
+// shares its console; a script redirects the input.
+bool ConsoleClosesWithProgram(int consoleProcesses, bool inputIsConsole);
+
+// The processes attached to this program's console, itself included; 0 without a
+// console, and always 0 on POSIX, whose terminals outlive their programs.
+int ConsoleProcessCount();
+
+// Whether standard input reads from a console (on POSIX, a terminal).
+bool InputIsConsole();
+
 // A console reader that goes away (a pipe into head) must not end the run: the
 // reports are still to be written. Console writes then fail quietly.
 void IgnoreBrokenPipe();

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "disk/platform.h"
+#include "driver/version.h"
 
 namespace {
 
@@ -82,7 +83,8 @@ void PrintUsage(FILE* out) {
 }
 
 void PrintVersion(FILE* out) {
-    std::fprintf(out, "Bootsieve version 5.0\nPlatform: %s\n", PlatformName().c_str());
+    std::fprintf(out, "Bootsieve version " BOOTSIEVE_VERSION "\nPlatform: %s\n",
+                 PlatformName().c_str());
 }
 
 void PrintUnknownArgument(FILE* err, const std::string& argument) {

@@ -4,9 +4,10 @@
 #include <cstdint>
 
 #include "disk/drive_list.h"
+#include "driver/version.h"
 #include "output/pass.h"
 
-constexpr const char* Banner = "_______/ Bootsieve version 5.0 \\______";
+constexpr const char* Banner = "_______/ Bootsieve version " BOOTSIEVE_VERSION " \\______";
 
 struct DiskInfo {
     uint64_t sectorCount;

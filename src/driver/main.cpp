@@ -2,13 +2,31 @@
 // backups and sectors 1 to 62 of physical drives 0 to 9.
 #include <cstdio>
 
+#include "disk/platform.h"
 #include "driver/command_line.h"
 #include "driver/run.h"
+#include "output/output.h"
 
 #if defined(_WIN32)
 // The C runtime must not expand wildcards: "/?" is an option, not a pattern.
 int _dowildcard = 0;
 #endif
+
+namespace {
+
+// Started from Explorer, the console window would close before its last lines
+// (the hint, the repair's outcome) could be read.
+void WaitIfConsoleClosesWithProgram() {
+    if (!ConsoleClosesWithProgram(ConsoleProcessCount(), InputIsConsole()))
+        return;
+    Console("Press Enter to close this window.");
+    std::fflush(ConsoleOut);
+    std::clearerr(ConsoleIn);
+    for (int c = std::fgetc(ConsoleIn); c != '\n' && c != EOF; c = std::fgetc(ConsoleIn)) {
+    }
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
     CommandLine command = ParseCommandLine(argc, argv);
@@ -20,5 +38,7 @@ int main(int argc, char** argv) {
         return CommandLineError;
     case CommandAction::Run: break;
     }
-    return RunBootsieve(FileReports);
+    int status = RunBootsieve(FileReports);
+    WaitIfConsoleClosesWithProgram();
+    return status;
 }

@@ -1,10 +1,11 @@
 // What the command line asks for: the run, help, the version, or an argument
-// that is not understood.
+// that is not understood; and whether the run waits before its console closes.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "disk/platform.h"
 #include "driver/command_line.h"
 
 namespace {
@@ -63,6 +64,17 @@ TEST(CommandLineTest, Parse) {
         EXPECT_STREQ(ActionName(command.action), ActionName(c.action)) << trace;
         EXPECT_EQ(command.unknown, c.unknown) << trace;
     }
+}
+
+// Only a console of its own (Explorer) that is also its input makes the program wait.
+TEST(ConsoleWaitTest, OnlyAloneOnAConsoleThatIsItsInput) {
+    EXPECT_TRUE(ConsoleClosesWithProgram(1, true));
+    EXPECT_FALSE(ConsoleClosesWithProgram(1, false)); // input redirected
+    EXPECT_FALSE(ConsoleClosesWithProgram(2, true));  // a command prompt shares it
+    EXPECT_FALSE(ConsoleClosesWithProgram(0, true));  // no console, or POSIX
+#if !defined(_WIN32)
+    EXPECT_EQ(ConsoleProcessCount(), 0);
+#endif
 }
 
 } // namespace
