@@ -30,8 +30,8 @@
 #include "disk_image.h"
 #include "driver/disk_report.h"
 #include "driver/run.h"
+#include "layout/mbr_layout.h"
 #include "output/output.h"
-#include "partition/mbr_layout.h"
 #include "partition/partition_walk.h"
 #include "scan/reserved_scan.h"
 

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "partition/mbr_layout.h"
+#include "layout/mbr_layout.h"
 
 extern const uint8_t BootCodeTemplate1[BootCodeSize];
 extern const uint8_t* const BootCodeTemplate2;

@@ -4,8 +4,8 @@
 
 #include "bootcode/boot_code.h"
 #include "disk/disk_device.h"
+#include "layout/mbr_layout.h"
 #include "output/output.h"
-#include "partition/mbr_layout.h"
 
 // First match wins. Windows Vista and 7 share their first eight bytes and
 // differ at 0xF0; the GRUB 2 releases differ in their jump and at 0x80; the

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "bootcode/byte_probe.h"
-#include "volume/volume_kind.h"
+#include "layout/volume_kind.h"
 
 struct VolumeCodeRow {
     const char* name;

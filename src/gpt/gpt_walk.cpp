@@ -8,15 +8,15 @@
 
 #include "disk/disk_device.h"
 #include "disk/sector.h"
-#include "gpt/crc32.h"
-#include "gpt/gpt_header.h"
-#include "gpt/guid.h"
+#include "layout/crc32.h"
+#include "layout/gpt_header.h"
+#include "layout/guid.h"
+#include "layout/partition_types.h"
+#include "layout/volume_kind.h"
 #include "output/output.h"
-#include "partition/partition_types.h"
 #include "volume/backup_restore.h"
 #include "volume/partition_place.h"
 #include "volume/volume_examine.h"
-#include "volume/volume_kind.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 
 #include <cstdint>
 
+#include "layout/mbr_layout.h"
 #include "output/pass.h"
-#include "partition/mbr_layout.h"
 
 // The GPT section of the disk's report. eeIndex is the MBR entry of type EE
 // (0 to 3) that holds the table; diskSectors is 0 when the size is not known.

@@ -5,7 +5,7 @@
 #pragma once
 
 #include "bootcode/mbr_boot_code.h"
-#include "partition/mbr_layout.h"
+#include "layout/mbr_layout.h"
 
 // The problems of the MBR's table with the boot code in it; nothing for a
 // protective MBR (an entry of type EE), whose partitions lie in the GPT.

@@ -2,8 +2,8 @@
 
 #include <cinttypes>
 
+#include "layout/partition_types.h"
 #include "output/output.h"
-#include "partition/partition_types.h"
 
 static void ListEntry(int number, const PartitionEntry& entry) {
     Report("%d  ", number);

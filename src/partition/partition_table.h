@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "partition/mbr_layout.h"
+#include "layout/mbr_layout.h"
 
 // Lists the table; diskSectors 0 means no reconciliation with the disk size.
 void ListPartitionTable(const PartitionEntry table[PartitionEntries], uint64_t diskSectors);

@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
+#include "layout/mbr_layout.h"
 #include "output/pass.h"
-#include "partition/mbr_layout.h"
 
 // The table of the MBR last found signed; the walk reads it after SectorBuffer
 // has been overwritten.

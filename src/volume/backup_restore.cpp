@@ -9,10 +9,10 @@
 #include "disk/byte_order.h"
 #include "disk/disk_device.h"
 #include "disk/sector.h"
+#include "layout/partition_types.h"
+#include "layout/volume_kind.h"
 #include "output/output.h"
-#include "partition/partition_types.h"
 #include "volume/volume_checks.h"
-#include "volume/volume_kind.h"
 
 namespace {
 

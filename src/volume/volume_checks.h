@@ -6,8 +6,8 @@
 
 #include <cstdint>
 
+#include "layout/volume_kind.h"
 #include "volume/partition_place.h"
-#include "volume/volume_kind.h"
 
 // For the boot sector in SectorBuffer, of the kind given, in this order:
 // hidden sectors (primary partitions only), volume size, $MFT and $MFTMirr

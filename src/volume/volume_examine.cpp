@@ -4,12 +4,12 @@
 #include "bpb/bpb_decoders.h"
 #include "disk/disk_device.h"
 #include "disk/sector.h"
+#include "layout/partition_types.h"
+#include "layout/volume_kind.h"
 #include "output/output.h"
-#include "partition/partition_types.h"
 #include "volume/backup_boot_sector.h"
 #include "volume/exfat.h"
 #include "volume/volume_checks.h"
-#include "volume/volume_kind.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include "volume/partition_place.h"
 
-#include "volume/volume_kind.h"
+#include "layout/volume_kind.h"
 
 // Examines the partition whose signed first sector is in SectorBuffer.
 void ExamineVolume(const PartitionPlace& place);

@@ -5,7 +5,7 @@
 #include <cstdio>
 
 #include "e2e_fixture.h"
-#include "partition/partition_types.h"
+#include "layout/partition_types.h"
 
 namespace {
 

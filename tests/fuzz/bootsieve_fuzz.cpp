@@ -17,11 +17,11 @@
 #include "disk/memory_disk.h"
 #include "driver/run.h"
 #include "fuzz_input.h"
-#include "gpt/crc32.h"
+#include "layout/crc32.h"
+#include "layout/mbr_layout.h"
+#include "layout/partition_types.h"
+#include "layout/volume_kind.h"
 #include "output/output.h"
-#include "partition/mbr_layout.h"
-#include "partition/partition_types.h"
-#include "volume/volume_kind.h"
 
 namespace {
 

@@ -16,8 +16,8 @@
 #include "disk/disk_device.h"
 #include "disk/sector.h"
 #include "disk_image.h"
+#include "layout/mbr_layout.h"
 #include "output/output.h"
-#include "partition/mbr_layout.h"
 #include "program_run.h"
 
 namespace {

@@ -1,9 +1,9 @@
 // The four-line listing of a partition table and its reconciliation with the disk size.
 #include <gtest/gtest.h>
 
+#include "layout/partition_types.h"
 #include "memory_run.h"
 #include "partition/partition_table.h"
-#include "partition/partition_types.h"
 #include "report_text.h"
 
 namespace {

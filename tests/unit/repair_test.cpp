@@ -13,9 +13,9 @@
 #include "disk/disk_device.h"
 #include "disk/sector.h"
 #include "driver/disk_report.h"
+#include "layout/mbr_layout.h"
 #include "memory_fixture.h"
 #include "output/output.h"
-#include "partition/mbr_layout.h"
 #include "volume/backup_restore.h"
 
 #include "memory_run.h"

@@ -9,10 +9,10 @@
 #include "disk/byte_order.h"
 #include "disk/disk_device.h"
 #include "disk/sector.h"
+#include "layout/mbr_layout.h"
 #include "memory_fixture.h"
 #include "memory_run.h"
 #include "output/output.h"
-#include "partition/mbr_layout.h"
 
 namespace {
 

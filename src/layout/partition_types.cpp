@@ -1,4 +1,4 @@
-#include "partition/partition_types.h"
+#include "layout/partition_types.h"
 
 namespace {
 

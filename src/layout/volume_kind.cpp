@@ -1,4 +1,4 @@
-#include "volume/volume_kind.h"
+#include "layout/volume_kind.h"
 
 #include <cstring>
 

@@ -1,10 +1,10 @@
-#include "gpt/gpt_header.h"
+#include "layout/gpt_header.h"
 
 #include <cstring>
 
 #include "disk/byte_order.h"
 #include "disk/disk_device.h"
-#include "gpt/crc32.h"
+#include "layout/crc32.h"
 
 namespace {
 

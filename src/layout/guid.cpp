@@ -1,4 +1,4 @@
-#include "gpt/guid.h"
+#include "layout/guid.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "gpt/crc32.h"
+#include "layout/crc32.h"
 
 #include <array>
 

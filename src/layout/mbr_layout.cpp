@@ -1,4 +1,4 @@
-#include "partition/mbr_layout.h"
+#include "layout/mbr_layout.h"
 
 #include "disk/byte_order.h"
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "gpt/guid.h"
+#include "layout/guid.h"
 
 constexpr unsigned GptMinHeaderSize = 92;
 constexpr unsigned GptEntryLayoutSize = 128; // the part of an entry that is defined
