@@ -25,7 +25,7 @@ int HexPair(const char* text) {
 
 bool BytesMatch(const uint8_t* sector, const Probe& probe) {
     const size_t count = ProbeByteCount(probe);
-    if (count == 0 || probe.offset + count > SectorSize)
+    if (count == 0 || probe.offset + count > BootRecordSize)
         return false;
     for (size_t i = 0; i < count; ++i)
         if (sector[probe.offset + i] != HexPair(probe.value + 3 * i))
@@ -34,7 +34,7 @@ bool BytesMatch(const uint8_t* sector, const Probe& probe) {
 }
 
 bool RangeIsZero(const uint8_t* sector, const Probe& probe) {
-    if (probe.last < probe.offset || probe.last >= SectorSize)
+    if (probe.last < probe.offset || probe.last >= BootRecordSize)
         return false;
     for (unsigned i = probe.offset; i <= probe.last; ++i)
         if (sector[i] != 0)
@@ -44,9 +44,9 @@ bool RangeIsZero(const uint8_t* sector, const Probe& probe) {
 
 bool HoldsText(const uint8_t* sector, const char* text) {
     const size_t length = std::strlen(text);
-    if (length == 0 || length > SectorSize)
+    if (length == 0 || length > BootRecordSize)
         return false;
-    for (size_t at = 0; at + length <= SectorSize; ++at)
+    for (size_t at = 0; at + length <= BootRecordSize; ++at)
         if (std::memcmp(sector + at, text, length) == 0)
             return true;
     return false;

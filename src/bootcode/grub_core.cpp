@@ -31,7 +31,7 @@ enum class Core { Found, Missing, Unreadable };
 // A sector past the disk's end, or too far out to be addressed in bytes, cannot
 // hold the core image: it is missing without a read.
 Core LookForCore(uint64_t sector, uint64_t diskSectors) {
-    if ((diskSectors != 0 && sector >= diskSectors) || sector > UINT64_MAX / SectorSize)
+    if ((diskSectors != 0 && sector >= diskSectors) || sector > UINT64_MAX / DriveSectorSize())
         return Core::Missing;
     SeekSector(sector);
     if (!ReadSector())
@@ -43,10 +43,10 @@ Core LookForCore(uint64_t sector, uint64_t diskSectors) {
 
 void CheckGrubCoreImage(int disk, Pass pass, uint64_t diskSectors) {
     const unsigned long long sector = LoadLe64(SectorBuffer + CoreSectorOffset);
-    uint8_t mbr[SectorSize];
-    std::memcpy(mbr, SectorBuffer, SectorSize);
+    uint8_t mbr[MaxSectorSize];
+    std::memcpy(mbr, SectorBuffer, MaxSectorSize);
     const Core core = LookForCore(sector, diskSectors);
-    std::memcpy(SectorBuffer, mbr, SectorSize);
+    std::memcpy(SectorBuffer, mbr, MaxSectorSize);
     switch (core) {
     case Core::Found:
         if (pass == Pass::Detail)

@@ -14,3 +14,6 @@ int BackendWrite(const uint8_t* buffer, unsigned len, unsigned* done);
 int BackendFlush();
 // Returns 1 with the size in bytes, or 0 when the size is not available.
 int BackendSizeBytes(uint64_t* bytes);
+// Returns 1 with the logical sector size the device tells (which may be no valid
+// size), or 0 for an image file, which tells none.
+int BackendSectorSize(unsigned* bytes);

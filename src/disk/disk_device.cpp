@@ -1,24 +1,61 @@
 #include "disk/disk_device.h"
 
 #include "disk/disk_backend.h"
+#include "disk/drive_list.h"
 #include "output/output.h"
 
-alignas(SectorSize) uint8_t SectorBuffer[SectorSize];
+alignas(MaxSectorSize) uint8_t SectorBuffer[MaxSectorSize];
 
 namespace {
+
+unsigned SectorBytes = 512;
+bool SectorBytesTold = false;
 
 // Byte offsets are signed 64-bit numbers for the systems (off_t, LARGE_INTEGER).
 // A sector number from a hostile table beyond this would wrap to a low offset,
 // and a read or, worse, a write would land on another sector: the MBR or a GPT
 // header. Such a position is held as invalid; reads and writes there fail.
-constexpr uint64_t LastAddressableSector = (uint64_t{1} << 54) - 1;
 bool PositionValid = true;
+
+uint64_t LastAddressableSector() {
+    return (uint64_t{1} << 63) / SectorBytes - 1;
+}
+
+// A device's answer that is no sector size, or none at all, is 512.
+void LearnSectorSize() {
+    unsigned told = 0;
+    SectorBytesTold = true;
+    if (BackendSectorSize(&told)) {
+        SectorBytes = IsSectorSize(told) ? told : 512;
+    } else if (const int setting = ImageSectorSizeSetting(); setting > 0) {
+        SectorBytes = static_cast<unsigned>(setting);
+    } else {
+        SectorBytes = 512;
+        SectorBytesTold = false;
+    }
+}
 
 } // namespace
 
+bool IsSectorSize(unsigned bytes) {
+    return bytes == 512 || bytes == 1024 || bytes == 2048 || bytes == 4096;
+}
+
+uint64_t MiBOfSectors(uint64_t count) {
+    unsigned shift = 20;
+    for (unsigned size = SectorBytes; size > 1; size >>= 1)
+        --shift;
+    return count >> shift;
+}
+
 int OpenDisk(int disk) {
     PositionValid = true;
-    return BackendOpen(disk);
+    SectorBytes = 512;
+    SectorBytesTold = false;
+    const int opened = BackendOpen(disk);
+    if (opened)
+        LearnSectorSize();
+    return opened;
 }
 
 void CloseDisk() {
@@ -26,32 +63,52 @@ void CloseDisk() {
 }
 
 unsigned DriveSectorSize() {
-    return SectorSize;
+    return SectorBytes;
+}
+
+bool DriveSectorSizeTold() {
+    return SectorBytesTold;
+}
+
+void SetDriveSectorSize(unsigned bytes) {
+    SectorBytes = IsSectorSize(bytes) ? bytes : 512;
 }
 
 void SeekSector(uint64_t sector) {
-    PositionValid = sector <= LastAddressableSector;
-    BackendSeek(PositionValid ? sector * SectorSize : 0);
+    PositionValid = sector <= LastAddressableSector();
+    BackendSeek(PositionValid ? sector * SectorBytes : 0);
 }
 
+namespace {
+
+// 1 for a whole sector, 0 for a failed call, -1 for a short count, in *done.
+int ReadIntoBuffer(unsigned* done) {
+    *done = 0;
+    if (!PositionValid || !BackendRead(SectorBuffer, SectorBytes, done))
+        return 0;
+    return *done == SectorBytes ? 1 : -1;
+}
+
+} // namespace
+
 int ReadSector() {
-    if (!PositionValid)
-        return 0;
     unsigned done = 0;
-    if (!BackendRead(SectorBuffer, SectorSize, &done))
-        return 0;
-    if (done != SectorSize) {
+    const int read = ReadIntoBuffer(&done);
+    if (read < 0)
         Report("Reading failed. %d \n", static_cast<int>(done));
-        return 0;
-    }
-    return 1;
+    return read > 0;
+}
+
+int ReadSectorQuietly() {
+    unsigned done = 0;
+    return ReadIntoBuffer(&done) > 0;
 }
 
 int WriteSector() {
     if (!PositionValid)
         return 0;
     unsigned done = 0;
-    return BackendWrite(SectorBuffer, SectorSize, &done) && done == SectorSize;
+    return BackendWrite(SectorBuffer, SectorBytes, &done) && done == SectorBytes;
 }
 
 int FlushDisk() {
@@ -66,5 +123,5 @@ uint64_t QueryDiskSize(uint64_t* size1000, uint64_t* size1024) {
         return 0;
     *size1000 = bytes / 1000;
     *size1024 = bytes / 1024;
-    return bytes / SectorSize;
+    return bytes / SectorBytes;
 }

@@ -144,3 +144,16 @@ int BackendSizeBytes(uint64_t* bytes) {
 #endif
     return 0;
 }
+
+int BackendSectorSize(unsigned* bytes) {
+    struct stat st;
+    if (DriveFd < 0 || fstat(DriveFd, &st) != 0 || S_ISREG(st.st_mode))
+        return 0;
+    *bytes = 512;
+#if defined(__linux__)
+    int size = 0;
+    if (S_ISBLK(st.st_mode) && ioctl(DriveFd, BLKSSZGET, &size) == 0 && size > 0)
+        *bytes = static_cast<unsigned>(size);
+#endif
+    return 1;
+}

@@ -74,12 +74,21 @@ int BackendFlush() {
     return FlushFileBuffers(DriveHandle) != 0;
 }
 
-int BackendSizeBytes(uint64_t* bytes) {
-    // DISK_GEOMETRY_EX: the 24-byte DISK_GEOMETRY, then DiskSize as a signed 64-bit count.
-    unsigned char geometry[40];
+namespace {
+
+// DISK_GEOMETRY_EX: the 24-byte DISK_GEOMETRY (BytesPerSector at byte 20), then
+// DiskSize as a signed 64-bit count. Only a disk answers; an image file does not.
+bool QueryGeometry(unsigned char (&geometry)[40]) {
     DWORD returned = 0;
-    if (DeviceIoControl(DriveHandle, IOCTL_DISK_GET_DRIVE_GEOMETRY_EX, nullptr, 0, geometry,
-                        sizeof geometry, &returned, nullptr)) {
+    return DeviceIoControl(DriveHandle, IOCTL_DISK_GET_DRIVE_GEOMETRY_EX, nullptr, 0, geometry,
+                           sizeof geometry, &returned, nullptr) != 0;
+}
+
+} // namespace
+
+int BackendSizeBytes(uint64_t* bytes) {
+    unsigned char geometry[40];
+    if (QueryGeometry(geometry)) {
         auto size = static_cast<int64_t>(LoadLe(geometry + 24, 8));
         *bytes = size < 0 ? 0 : static_cast<uint64_t>(size);
         return 1;
@@ -90,4 +99,18 @@ int BackendSizeBytes(uint64_t* bytes) {
         return 1;
     }
     return 0;
+}
+
+// A disk whose geometry does not answer is taken as 512; a file tells no size.
+int BackendSectorSize(unsigned* bytes) {
+    unsigned char geometry[40];
+    if (QueryGeometry(geometry)) {
+        *bytes = LoadLe32(geometry + 20);
+        return 1;
+    }
+    LARGE_INTEGER fileSize;
+    if (GetFileSizeEx(DriveHandle, &fileSize))
+        return 0;
+    *bytes = 512;
+    return 1;
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <tuple>
@@ -18,6 +19,16 @@ std::string DriveListEntry(const char* list, char separator, int disk) {
     }
     const char* end = std::strchr(entry, separator);
     return end ? std::string(entry, end) : std::string(entry);
+}
+
+int ImageSectorSizeSetting() {
+    const char* text = std::getenv("BOOTSIEVE_SECTOR_SIZE");
+    if (!text)
+        return 0;
+    for (const char* size : {"512", "1024", "2048", "4096"})
+        if (std::strcmp(text, size) == 0)
+            return std::atoi(size);
+    return -1;
 }
 
 namespace {

@@ -17,3 +17,7 @@ bool DiskNameBefore(const std::string& a, const std::string& b);
 // Windows would number as physical drives (no optical or floppy drives, no eMMC
 // boot or replay-protected areas), in kernel naming order.
 std::vector<std::string> ListHardwareDisks(const std::string& sysfsBlock);
+
+// BOOTSIEVE_SECTOR_SIZE, the sector size that image files stand for: 0 when it
+// is not set, -1 when it is set to anything but 512, 1024, 2048 or 4096.
+int ImageSectorSizeSetting();

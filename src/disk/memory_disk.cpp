@@ -11,6 +11,13 @@ MemoryDrive Drives[10];
 MemoryDrive* OpenDrive = nullptr;
 uint64_t Position = 0;
 
+// A disk of sectors larger than 512 bytes rejects offsets and lengths that are
+// not whole sectors.
+bool Misaligned(unsigned len) {
+    const unsigned size = OpenDrive->sectorSize;
+    return !OpenDrive->imageFile && size > 512 && (Position % size != 0 || len % size != 0);
+}
+
 } // namespace
 
 MemoryDrive& MemoryDriveAt(int disk) {
@@ -44,7 +51,7 @@ void BackendSeek(uint64_t offset) {
 
 int BackendRead(uint8_t* buffer, unsigned len, unsigned* done) {
     *done = 0;
-    if (!OpenDrive)
+    if (!OpenDrive || Misaligned(len))
         return 0;
     ++OpenDrive->reads;
     uint64_t size = OpenDrive->bytes.size();
@@ -58,7 +65,7 @@ int BackendRead(uint8_t* buffer, unsigned len, unsigned* done) {
 
 int BackendWrite(const uint8_t* buffer, unsigned len, unsigned* done) {
     *done = 0;
-    if (!OpenDrive || OpenDrive->readOnly)
+    if (!OpenDrive || OpenDrive->readOnly || Misaligned(len))
         return 0;
     uint64_t size = OpenDrive->bytes.size();
     if (Position < size)
@@ -77,5 +84,12 @@ int BackendSizeBytes(uint64_t* bytes) {
     if (!OpenDrive || !OpenDrive->sizeKnown)
         return 0;
     *bytes = OpenDrive->reportedSize ? OpenDrive->reportedSize : OpenDrive->bytes.size();
+    return 1;
+}
+
+int BackendSectorSize(unsigned* bytes) {
+    if (!OpenDrive || OpenDrive->imageFile)
+        return 0;
+    *bytes = OpenDrive->sectorSize;
     return 1;
 }

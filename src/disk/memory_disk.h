@@ -14,6 +14,11 @@ struct MemoryDrive {
     uint64_t reportedSize = 0; // size the query answers with; 0 means bytes.size()
     int opensLeft = -1;        // opens that still succeed; -1 for any number
     unsigned reads = 0;        // read calls made, for counting
+    // The logical sector size the drive tells, as a disk does; an image file tells
+    // none. A disk of larger sectors takes only whole sectors at multiples of its
+    // size, as Windows' disk driver does: anything else fails.
+    unsigned sectorSize = 512;
+    bool imageFile = false;
 };
 
 // Drive n of the in-memory set; drives 0 to 9.

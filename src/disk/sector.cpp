@@ -5,7 +5,7 @@
 #include "output/output.h"
 
 static bool AllBytesAre(uint8_t value) {
-    for (unsigned i = 0; i < SectorSize; ++i)
+    for (unsigned i = 0; i < DriveSectorSize(); ++i)
         if (SectorBuffer[i] != value)
             return false;
     return true;
@@ -23,8 +23,8 @@ bool HasBootSignature() {
     return SectorBuffer[510] == 0x55 && SectorBuffer[511] == 0xAA;
 }
 
-bool MatchesReference(const uint8_t reference[SectorSize]) {
-    for (unsigned i = 0; i < SectorSize; ++i) {
+bool MatchesReference(const uint8_t* reference) {
+    for (unsigned i = 0; i < DriveSectorSize(); ++i) {
         if (SectorBuffer[i] != reference[i]) {
             Console("Compare at %d, %02x != %02x\n", static_cast<int>(i), SectorBuffer[i],
                     reference[i]);
@@ -52,7 +52,7 @@ static void FormatDumpLine(unsigned offset, const uint8_t* bytes, char line[71])
 
 void DumpSector() {
     char line[71];
-    for (unsigned offset = 0; offset < SectorSize; offset += 16) {
+    for (unsigned offset = 0; offset < DriveSectorSize(); offset += 16) {
         FormatDumpLine(offset, SectorBuffer + offset, line);
         Report("%s\n", line);
     }

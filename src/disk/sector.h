@@ -10,9 +10,10 @@ enum SectorClass { SectorEmpty = 0, SectorFill = 1, SectorData = -1 };
 
 int ClassifySector();
 bool HasBootSignature();
-// True when SectorBuffer equals reference; else prints the first difference to
-// the console.
-bool MatchesReference(const uint8_t reference[SectorSize]);
+// True when SectorBuffer equals reference, a sector of the open drive's size;
+// else prints the first difference to the console.
+bool MatchesReference(const uint8_t* reference);
+// The whole sector, 16 bytes a line: 32 lines for 512 bytes, 256 for 4096.
 void DumpSector();
 // The dump, or "Sector is all zero." for an empty sector.
 void DumpSectorOrSayEmpty();

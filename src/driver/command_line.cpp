@@ -46,6 +46,9 @@ constexpr const char* Rest =
     "                    drives 0, 1, ... separated by ':' on Linux and ';' on\n"
     "                    Windows. An empty entry leaves that drive out; entries past\n"
     "                    the tenth are ignored.\n"
+    "  BOOTSIEVE_SECTOR_SIZE  the logical sector size (512, 1024, 2048 or 4096) that\n"
+    "                    image files stand for, as a disk would tell its own; without\n"
+    "                    it, an image's partition table and boot sectors say it.\n"
     "\n"
     "Bootsieve writes to a disk only to restore a broken boot sector from its\n"
     "backup, and only after you answer \"y\" to the question\n"
@@ -90,4 +93,8 @@ void PrintVersion(FILE* out) {
 void PrintUnknownArgument(FILE* err, const std::string& argument) {
     std::fprintf(err, "Bootsieve: unknown argument '%s'. Try 'bootsieve --help'.\n",
                  argument.c_str());
+}
+
+void PrintBadSectorSizeSetting(FILE* err) {
+    std::fputs("Bootsieve: BOOTSIEVE_SECTOR_SIZE must be 512, 1024, 2048 or 4096.\n", err);
 }

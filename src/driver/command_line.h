@@ -27,3 +27,5 @@ void PrintUsage(FILE* out);
 // "Bootsieve version 5.0" and the line naming the platform.
 void PrintVersion(FILE* out);
 void PrintUnknownArgument(FILE* err, const std::string& argument);
+// BOOTSIEVE_SECTOR_SIZE names no sector size: refused like an unknown argument.
+void PrintBadSectorSizeSetting(FILE* err);

@@ -11,9 +11,11 @@ constexpr const char* Banner = "_______/ Bootsieve version " BOOTSIEVE_VERSION "
 
 struct DiskInfo {
     uint64_t sectorCount;
-    uint64_t size1000; // size in thousands of bytes
-    uint64_t size1024; // size in KiB
-    bool mbrRead;      // the summary pass read the MBR sector
+    uint64_t size1000;                // size in thousands of bytes
+    uint64_t size1024;                // size in KiB
+    unsigned sectorSize = 512;        // the drive's logical sector size
+    unsigned tableFitsSectorSize = 0; // the other size its table was made for, or 0
+    bool mbrRead;                     // the summary pass read the MBR sector
 };
 
 extern DiskInfo DiskInfoTable[DriveCount];

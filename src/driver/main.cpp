@@ -2,6 +2,7 @@
 // backups and sectors 1 to 62 of physical drives 0 to 9.
 #include <cstdio>
 
+#include "disk/drive_list.h"
 #include "disk/platform.h"
 #include "driver/command_line.h"
 #include "driver/run.h"
@@ -37,6 +38,10 @@ int main(int argc, char** argv) {
         PrintUnknownArgument(stderr, command.unknown);
         return CommandLineError;
     case CommandAction::Run: break;
+    }
+    if (ImageSectorSizeSetting() < 0) {
+        PrintBadSectorSizeSetting(stderr);
+        return CommandLineError;
     }
     int status = RunBootsieve(FileReports);
     WaitIfConsoleClosesWithProgram();

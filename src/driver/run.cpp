@@ -27,7 +27,7 @@ void HintNoDrive() {
 void ResetRunState() {
     for (DiskInfo& info : DiskInfoTable)
         info = DiskInfo{};
-    std::memset(SectorBuffer, 0, SectorSize);
+    std::memset(SectorBuffer, 0, MaxSectorSize);
     ResetBackupState();
     ResetRestoreState();
     ResetWalkState();

@@ -48,6 +48,7 @@ struct GptWalk {
     const PartitionEntry* mbr;
     int eeIndex;
     uint64_t diskSectors;
+    bool otherSectorSize;
     GptCopy primary;
     GptCopy backup;
 };
@@ -78,7 +79,8 @@ void ReadEntryArray(GptCopy& copy) {
     if (!EntryArrayIsPlausible(h))
         return;
     const uint64_t bytes = EntryArrayBytes(h), sectors = EntryArraySectors(h);
-    copy.entries.assign(sectors * SectorSize, 0);
+    const unsigned size = DriveSectorSize();
+    copy.entries.assign(sectors * size, 0);
     SeekSector(h.entriesSector);
     for (uint64_t i = 0; i < sectors; ++i) {
         if (!ReadSector()) {
@@ -86,7 +88,7 @@ void ReadEntryArray(GptCopy& copy) {
             copy.entries.clear();
             return;
         }
-        std::memcpy(copy.entries.data() + i * SectorSize, SectorBuffer, SectorSize);
+        std::memcpy(copy.entries.data() + i * size, SectorBuffer, size);
     }
     copy.entriesRead = true;
     copy.entriesCrc = Crc32(copy.entries.data(), bytes);
@@ -262,7 +264,7 @@ void ListEntries(const GptWalk& walk, const std::vector<GptEntry>& used, unsigne
     for (const GptEntry& e : used) {
         const uint64_t count = e.last - e.first + 1;
         Report("%3u  %12llu %12llu = %8llu MiB  %s\n", e.number, Ull(e.first), Ull(count),
-               Ull(count >> 11), TypeName(e).c_str());
+               Ull(MiBOfSectors(count)), TypeName(e).c_str());
         if (Detail(walk))
             Report("     Name \"%s\", unique GUID %s, attributes %016llX\n", e.name.c_str(),
                    FormatGuid(e.uniqueGuid).c_str(), Ull(e.attributes));
@@ -345,8 +347,10 @@ void ReportChecks(const GptWalk& walk, const GptCopy& inUse, const std::vector<G
 }
 
 // What a repair may trust of an entry's place: its array, its range, its neighbours.
-PlaceLayout EntryLayout(const GptCopy& inUse, const GptEntry& e,
+PlaceLayout EntryLayout(const GptWalk& walk, const GptCopy& inUse, const GptEntry& e,
                         const std::vector<std::pair<unsigned, unsigned>>& overlaps) {
+    if (walk.otherSectorSize)
+        return PlaceLayout::OtherSectorSize;
     if (!inUse.EntriesHold())
         return PlaceLayout::GptEntriesUntrusted;
     if (EndsBeforeStart(e) || OutsideUsable(e, inUse.header))
@@ -443,8 +447,8 @@ void ReadArraysAndBackup(GptWalk& walk) {
 } // namespace
 
 void WalkGuidPartitionTable(int disk, Pass pass, const PartitionEntry mbr[PartitionEntries],
-                            int eeIndex, uint64_t diskSectors) {
-    GptWalk walk{disk, pass, mbr, eeIndex, diskSectors, {}, {}};
+                            int eeIndex, uint64_t diskSectors, bool otherSectorSize) {
+    GptWalk walk{disk, pass, mbr, eeIndex, diskSectors, otherSectorSize, {}, {}};
     Report("\n#%d ....................................................>> Disk %d GUID partition "
            "table\n",
            eeIndex + 1, disk);
@@ -470,12 +474,12 @@ void WalkGuidPartitionTable(int disk, Pass pass, const PartitionEntry mbr[Partit
     ListEntries(walk, used, total);
     ReportChecks(walk, *inUse, used, overlaps);
     for (const GptEntry& e : used)
-        ExamineEntry(walk, e, EntryLayout(*inUse, e, overlaps));
+        ExamineEntry(walk, e, EntryLayout(walk, *inUse, e, overlaps));
 }
 
 bool ReadGptUsableRange(uint64_t diskSectors, uint64_t* firstUsable, uint64_t* lastUsable) {
     PartitionEntry noTable[PartitionEntries] = {};
-    GptWalk walk{0, Pass::Summary, noTable, 0, diskSectors, {}, {}};
+    GptWalk walk{0, Pass::Summary, noTable, 0, diskSectors, false, {}, {}};
     ReadCopy(walk.primary, PrimaryHeaderSector);
     const GptCopy* valid = &walk.primary;
     if (!walk.primary.Valid()) {

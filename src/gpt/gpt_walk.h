@@ -10,8 +10,10 @@
 
 // The GPT section of the disk's report. eeIndex is the MBR entry of type EE
 // (0 to 3) that holds the table; diskSectors is 0 when the size is not known.
+// On a drive whose table was made for another sector size (otherSectorSize),
+// nothing is repaired.
 void WalkGuidPartitionTable(int disk, Pass pass, const PartitionEntry mbr[PartitionEntries],
-                            int eeIndex, uint64_t diskSectors);
+                            int eeIndex, uint64_t diskSectors, bool otherSectorSize);
 
 // The first sector of a partition must lie after the GPT's own sectors: reads
 // the header in use and gives its usable range. False when neither header holds.

@@ -11,7 +11,7 @@ namespace {
 constexpr unsigned NameUnits = 36;
 
 uint32_t HeaderCrc(const uint8_t* sector, unsigned size) {
-    uint8_t copy[SectorSize];
+    uint8_t copy[MaxSectorSize];
     std::memcpy(copy, sector, size);
     std::memset(copy + 0x10, 0, 4);
     return Crc32(copy, size);
@@ -60,7 +60,7 @@ GptHeaderProblem CheckGptHeader(const uint8_t* s, uint64_t readAt, GptHeader* h)
     h->entryCount = LoadLe32(s + 0x50);
     h->entrySize = LoadLe32(s + 0x54);
     h->entriesCrc = LoadLe32(s + 0x58);
-    if (h->headerSize < GptMinHeaderSize || h->headerSize > SectorSize)
+    if (h->headerSize < GptMinHeaderSize || h->headerSize > DriveSectorSize())
         return GptHeaderProblem::Size;
     h->computedCrc = HeaderCrc(s, h->headerSize);
     if (h->computedCrc != h->headerCrc)
@@ -80,7 +80,7 @@ bool EntryArrayIsPlausible(const GptHeader& header) {
 }
 
 uint64_t EntryArraySectors(const GptHeader& header) {
-    return (EntryArrayBytes(header) + SectorSize - 1) / SectorSize;
+    return (EntryArrayBytes(header) + DriveSectorSize() - 1) / DriveSectorSize();
 }
 
 GptEntry LoadGptEntry(const uint8_t* array, const GptHeader& header, unsigned number) {

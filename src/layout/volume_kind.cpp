@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "disk/byte_order.h"
+#include "disk/disk_device.h"
 
 namespace {
 
@@ -63,11 +64,24 @@ const char* VolumeKindName(VolumeKind kind) {
     return "unknown";
 }
 
+unsigned SaysBytesPerSector(const uint8_t* sector, VolumeKind kind) {
+    if (kind != VolumeKind::ExFat)
+        return LoadLe16(sector + BytesPerSectorOffset);
+    const unsigned shift = sector[ExFatBytesPerSectorShiftOffset];
+    return shift < 16 ? 1u << shift : 0;
+}
+
 bool IsNtfsBootSector(const uint8_t* sector) {
     return TextAt(sector, OemIdOffset, "NTFS    ") &&
-           LoadLe16(sector + BytesPerSectorOffset) == 512;
+           SaysBytesPerSector(sector, VolumeKind::Ntfs) == DriveSectorSize();
 }
 
 bool IsFat32BootSector(const uint8_t* sector) {
-    return LoadLe16(sector + BytesPerSectorOffset) == 512 && HasFat32Bpb(sector);
+    return SaysBytesPerSector(sector, VolumeKind::Fat32) == DriveSectorSize() &&
+           HasFat32Bpb(sector);
+}
+
+bool IsExFatBootSector(const uint8_t* sector) {
+    return IdentifyVolumeContent(sector) == VolumeKind::ExFat &&
+           SaysBytesPerSector(sector, VolumeKind::ExFat) == DriveSectorSize();
 }

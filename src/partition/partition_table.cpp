@@ -2,6 +2,7 @@
 
 #include <cinttypes>
 
+#include "disk/disk_device.h"
 #include "layout/partition_types.h"
 #include "output/output.h"
 
@@ -9,7 +10,7 @@ static void ListEntry(int number, const PartitionEntry& entry) {
     Report("%d  ", number);
     Report("%02x = %s  ", entry.status, entry.status == 0x80 ? "Yes" : "No ");
     Report("%10u ", entry.start);
-    Report("%10u = %6d MiB  ", entry.count, static_cast<int>(entry.count >> 11));
+    Report("%10u = %6d MiB  ", entry.count, static_cast<int>(MiBOfSectors(entry.count)));
     Report("%02x = %s\n", entry.type, PartitionTypeName(entry.type));
 }
 

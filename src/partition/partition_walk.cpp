@@ -160,12 +160,14 @@ void ReportUnsignedBootSector(const PartitionPlace& place) {
 // chain of extended boot records: its start is no boot sector. The table is
 // walked once, at the first such entry.
 void ExamineGptContainer(const PartitionPlace& place, int& gptIndex, int index) {
+    const bool otherSectorSize = place.layout == PlaceLayout::OtherSectorSize;
     if (gptIndex >= 0) {
         Report("\n#%d GUID partition table already examined; not followed.\n", place.number);
         return;
     }
     gptIndex = index;
-    WalkGuidPartitionTable(place.disk, place.pass, MbrPartitionTable, index, place.diskSectors);
+    WalkGuidPartitionTable(place.disk, place.pass, MbrPartitionTable, index, place.diskSectors,
+                           otherSectorSize);
 }
 
 // Sectors 1 to the first usable one and from after the last usable one to the
@@ -191,7 +193,12 @@ bool CoversGptSectors(const PartitionEntry& entry, const GptSectors& gpt) {
 }
 
 // Whether a repair may write over each primary's first sector.
-void FindPrimaryLayouts(uint64_t diskSectors, PlaceLayout layouts[PartitionEntries]) {
+void FindPrimaryLayouts(uint64_t diskSectors, bool otherSectorSize,
+                        PlaceLayout layouts[PartitionEntries]) {
+    if (otherSectorSize) {
+        std::fill(layouts, layouts + PartitionEntries, PlaceLayout::OtherSectorSize);
+        return;
+    }
     const GptSectors gpt = FindGptSectors(diskSectors);
     for (int i = 0; i < PartitionEntries; ++i) {
         const PartitionEntry& entry = MbrPartitionTable[i];
@@ -210,13 +217,13 @@ void ResetWalkState() {
     OpenedRecords.clear();
 }
 
-void WalkPartitions(int disk, Pass pass, uint64_t diskSectors) {
+void WalkPartitions(int disk, Pass pass, uint64_t diskSectors, bool otherSectorSize) {
     OpenedRecords.clear();
     OpenedRecords.insert(0);
     int found = 0;
     int gptIndex = -1;
     PlaceLayout layouts[PartitionEntries];
-    FindPrimaryLayouts(diskSectors, layouts);
+    FindPrimaryLayouts(diskSectors, otherSectorSize, layouts);
     for (int i = 0; i < PartitionEntries; ++i) {
         const PartitionEntry& entry = MbrPartitionTable[i];
         if (entry.type == 0)

@@ -12,8 +12,9 @@
 extern PartitionEntry MbrPartitionTable[PartitionEntries];
 
 // Walks the entries of MbrPartitionTable on a disk of diskSectors sectors (0 when
-// the size is not known).
-void WalkPartitions(int disk, Pass pass, uint64_t diskSectors);
+// the size is not known). On a drive whose table was made for another sector
+// size (otherSectorSize), nothing is repaired.
+void WalkPartitions(int disk, Pass pass, uint64_t diskSectors, bool otherSectorSize);
 
 // Forgets the MBR table and the records opened, before a new run.
 void ResetWalkState();

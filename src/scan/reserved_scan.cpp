@@ -5,6 +5,7 @@
 #include "disk/disk_device.h"
 #include "disk/sector.h"
 #include "gpt/gpt_walk.h"
+#include "layout/sector_size_probe.h"
 #include "output/output.h"
 
 namespace {
@@ -15,7 +16,7 @@ constexpr unsigned LastScanned = 62;
 } // namespace
 
 void ScanReservedSectors(int disk) {
-    if (OpenDisk(disk)) {
+    if (OpenDiskProbed(disk)) {
         // A GUID partition table is no hidden code: its sectors are named, not
         // dumped. Only a table that checks is: a forged header would hide the rest.
         const uint64_t gptEnd = ReadGptReservedEnd();

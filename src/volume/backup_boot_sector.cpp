@@ -10,17 +10,17 @@
 namespace {
 
 // The good boot sector, saved while its backup is read.
-uint8_t ReferenceSector[SectorSize];
+uint8_t ReferenceSector[MaxSectorSize];
 
 } // namespace
 
 void ResetBackupState() {
-    std::memset(ReferenceSector, 0, SectorSize);
+    std::memset(ReferenceSector, 0, MaxSectorSize);
 }
 
 void VerifyBackupBootSector(int disk, uint64_t sector, Pass pass) {
     const bool detail = pass == Pass::Detail;
-    std::memcpy(ReferenceSector, SectorBuffer, SectorSize);
+    std::memcpy(ReferenceSector, SectorBuffer, MaxSectorSize);
     SeekSector(sector);
     if (!ReadSector()) {
         Report("Reading backup boot sector %llu (disk %d) failed.\n", Ull(sector), disk);

@@ -54,10 +54,6 @@ bool LocateExFatBackup(const PartitionPlace& place, uint64_t* sector) {
     return place.count > ExFatBackupSector;
 }
 
-bool IsExFatBootSector(const uint8_t* sector) {
-    return IdentifyVolumeContent(sector) == VolumeKind::ExFat && sector[0x6C] == 9;
-}
-
 // The boot code finds its files through the hidden-sectors field; UEFI never
 // reads it, and Linux tools leave it 0 on GPT disks.
 std::string HiddenMisfit(const PartitionPlace& place, const uint8_t* boot) {
@@ -237,6 +233,10 @@ bool RefusedForLayout(const PartitionPlace& place) {
         break;
     case PlaceLayout::GptEntriesUntrusted:
         Report("\n#%d GPT entries failed their CRC; no repair offered.\n", place.number);
+        break;
+    case PlaceLayout::OtherSectorSize:
+        Report("\n#%d Partition table fits another sector size; no repair offered.\n",
+               place.number);
         break;
     }
     return true;

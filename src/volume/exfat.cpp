@@ -6,11 +6,11 @@
 #include "disk/byte_order.h"
 #include "disk/disk_device.h"
 #include "disk/sector.h"
+#include "layout/volume_kind.h"
 #include "output/output.h"
 
 namespace {
 
-constexpr unsigned BytesPerSectorShiftOffset = 0x6C;
 constexpr unsigned BootRegionSectors = 12; // the main region; its backup follows
 constexpr unsigned ChecksumSector = 11;
 
@@ -63,20 +63,21 @@ bool ReadBootRegions(const PartitionPlace& place, uint8_t* region) {
                    Ull(place.first + i), place.disk);
             return false;
         }
-        std::memcpy(region + i * SectorSize, SectorBuffer, SectorSize);
+        std::memcpy(region + i * DriveSectorSize(), SectorBuffer, DriveSectorSize());
     }
     return true;
 }
 
 void CompareBackupRegion(const PartitionPlace& place, const uint8_t* region) {
-    const uint8_t* backup = region + BootRegionSectors * SectorSize;
+    const unsigned size = DriveSectorSize();
+    const uint8_t* backup = region + BootRegionSectors * size;
     for (unsigned i = 0; i < BootRegionSectors; ++i) {
-        if (std::memcmp(region + i * SectorSize, backup + i * SectorSize, SectorSize) == 0)
+        if (std::memcmp(region + i * size, backup + i * size, size) == 0)
             continue;
         const uint64_t sector = place.first + BootRegionSectors + i;
         Report("exFAT backup boot region differs from the main one at sector %llu.\n", Ull(sector));
         if (InDetail(place)) {
-            std::memcpy(SectorBuffer, backup + i * SectorSize, SectorSize);
+            std::memcpy(SectorBuffer, backup + i * size, size);
             DumpSector();
         }
         return;
@@ -88,9 +89,9 @@ void CompareBackupRegion(const PartitionPlace& place, const uint8_t* region) {
 
 } // namespace
 
-uint32_t ExFatBootChecksum(const uint8_t* sectors) {
+uint32_t ExFatBootChecksum(const uint8_t* sectors, unsigned bytesPerSector) {
     uint32_t sum = 0;
-    for (unsigned i = 0; i < ChecksumSector * SectorSize; ++i) {
+    for (unsigned i = 0; i < ChecksumSector * bytesPerSector; ++i) {
         if (i == 106 || i == 107 || i == 112)
             continue;
         sum = ((sum & 1) ? 0x80000000u : 0) + (sum >> 1) + sectors[i];
@@ -109,13 +110,14 @@ void DecodeExFatBootSector(int disk) {
 }
 
 void CheckExFatBootRegion(const PartitionPlace& place) {
-    const unsigned shift = SectorBuffer[BytesPerSectorShiftOffset];
-    if (shift >= 10 && shift <= 12) {
-        Report("exFAT volume with %u-byte sectors; boot region not checked.\n", 1u << shift);
+    const unsigned shift = SectorBuffer[ExFatBytesPerSectorShiftOffset];
+    if (shift < 9 || shift > 12) {
+        Report("exFAT bytes-per-sector shift %u is not valid; boot region not checked.\n", shift);
         return;
     }
-    if (shift != 9) {
-        Report("exFAT bytes-per-sector shift %u is not valid; boot region not checked.\n", shift);
+    // The region is read in the drive's sectors: a volume made for others is not.
+    if ((1u << shift) != DriveSectorSize()) {
+        Report("exFAT volume with %u-byte sectors; boot region not checked.\n", 1u << shift);
         return;
     }
     // The backup region would be read from whatever follows a smaller partition.
@@ -125,11 +127,11 @@ void CheckExFatBootRegion(const PartitionPlace& place) {
                Ull(place.count));
         return;
     }
-    static uint8_t region[2 * BootRegionSectors * SectorSize];
+    static uint8_t region[2 * BootRegionSectors * MaxSectorSize];
     if (!ReadBootRegions(place, region))
         return;
-    const uint32_t computed = ExFatBootChecksum(region);
-    const uint32_t stored = LoadLe32(region + ChecksumSector * SectorSize);
+    const uint32_t computed = ExFatBootChecksum(region, DriveSectorSize());
+    const uint32_t stored = LoadLe32(region + ChecksumSector * DriveSectorSize());
     if (computed != stored)
         Report("exFAT boot checksum is %08X, sector 11 holds %08X. (sector %llu)\n", computed,
                stored, Ull(place.first + ChecksumSector));

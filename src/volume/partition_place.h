@@ -16,6 +16,7 @@ enum class PlaceLayout {
     GptEntryInvalid,     // ends before it starts, or lies outside the usable sectors
     Overlapping,         // over another partition, sector 0 or the GPT's own sectors
     GptEntriesUntrusted, // from an entry array that failed its CRC, the backup's too
+    OtherSectorSize,     // the table was made for the drive with another sector size
 };
 
 struct PartitionPlace {

@@ -106,12 +106,12 @@ void CheckVolumeSize(const PartitionPlace& place, VolumeKind kind) {
 }
 
 void CheckMftRecords(const PartitionPlace& place) {
-    uint8_t bootSector[SectorSize];
-    std::memcpy(bootSector, SectorBuffer, SectorSize);
+    uint8_t bootSector[MaxSectorSize];
+    std::memcpy(bootSector, SectorBuffer, MaxSectorSize);
     const uint64_t perCluster = NtfsSectorsPerCluster(bootSector[SectorsPerClusterOffset]);
     for (const MftCopy& copy : MftCopies) {
         CheckMftCopy(place, copy, perCluster);
-        std::memcpy(SectorBuffer, bootSector, SectorSize);
+        std::memcpy(SectorBuffer, bootSector, MaxSectorSize);
     }
 }
 

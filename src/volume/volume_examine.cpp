@@ -49,12 +49,23 @@ void ShowBootSector(const PartitionPlace& place, const char* fileSystem) {
     DumpSector();
 }
 
+// A volume made for drives of another sector size: its sector numbers are not
+// the drive's. An exFAT shift outside 9 to 12 has a line of its own.
+void CheckBytesPerSector(const PartitionPlace& place, VolumeKind kind) {
+    const unsigned says = SaysBytesPerSector(SectorBuffer, kind);
+    const bool validShift = says >= 512 && says <= 4096;
+    if (says != DriveSectorSize() && (kind != VolumeKind::ExFat || validShift))
+        Report("#%d Boot sector says %u bytes per sector; the drive has %u.\n", place.number, says,
+               DriveSectorSize());
+}
+
 void ExamineFat(const PartitionPlace& place) {
     if (InDetail(place)) {
         ShowBootSector(place, "FAT");
         DecodeFatBpb(place.disk);
         ReportVolumeBootCode(VolumeKind::Fat);
     }
+    CheckBytesPerSector(place, VolumeKind::Fat);
     CheckVolumeInPartition(place, VolumeKind::Fat);
 }
 
@@ -66,6 +77,7 @@ void ExamineFat32(const PartitionPlace& place) {
         backupField = static_cast<unsigned>(DecodeFat32Bpb(place.disk));
         ReportVolumeBootCode(VolumeKind::Fat32);
     }
+    CheckBytesPerSector(place, VolumeKind::Fat32);
     CheckVolumeInPartition(place, VolumeKind::Fat32);
     if (InDetail(place))
         VerifyFat32Backup(place, backupField);
@@ -77,6 +89,7 @@ void ExamineNtfs(const PartitionPlace& place) {
         DecodeNtfsBpb(place.disk);
         ReportVolumeBootCode(VolumeKind::Ntfs);
     }
+    CheckBytesPerSector(place, VolumeKind::Ntfs);
     CheckVolumeInPartition(place, VolumeKind::Ntfs);
     VerifyNtfsBackup(place);
 }
@@ -86,6 +99,7 @@ void ExamineExFat(const PartitionPlace& place) {
         ShowBootSector(place, "exFAT");
         DecodeExFatBootSector(place.disk);
     }
+    CheckBytesPerSector(place, VolumeKind::ExFat);
     CheckExFatBootRegion(place);
 }
 

@@ -222,7 +222,7 @@ const DamageCase DamageCases[] = {
          for (uint64_t copy : {c.ntfs, c.ntfs + c.ntfsCount - 1})
              PatchImage(image, copy, 0x30, "01 00 00 00 00 00 00 00");
          const uint64_t sector = c.ntfs + ReadImageSector(image, c.ntfs)[0x0D];
-         EXPECT_NE(Le(ReadImageSector(image, sector), 0, 4), Le(Sector{'F', 'I', 'L', 'E'}, 0, 4));
+         EXPECT_NE(Le(ReadImageSector(image, sector), 0, 4), 0x454C4946u); // FILE
          const std::string line =
              Line("#1 $MFT at sector %llu does not start with FILE.\n", sector);
          return std::pair{Reconciled + line + ExtendedHeading(3, 0),

@@ -20,7 +20,6 @@
 #include "layout/crc32.h"
 #include "layout/mbr_layout.h"
 #include "layout/partition_types.h"
-#include "layout/volume_kind.h"
 #include "output/output.h"
 
 namespace {
@@ -49,7 +48,7 @@ Description Describe(const uint8_t* data, size_t size) {
 
 template <typename Visit> void ForEachRecord(const Description& d, Visit visit) {
     for (size_t at = 0; at + 4 <= d.recordBytes; at += RecordSize) {
-        size_t length = std::min<size_t>(SectorSize, d.recordBytes - at - 4);
+        size_t length = std::min<size_t>(ImageSectorSize, d.recordBytes - at - 4);
         visit(LoadLe32(d.records + at), d.records + at + 4, length);
     }
 }
@@ -62,9 +61,9 @@ uint64_t ImageBytes(const Description& d) {
             sectors = std::max<uint64_t>(sectors, uint64_t{sector} + 1);
         });
     }
-    uint64_t bytes = std::min(sectors, MaxImageSectors) * SectorSize;
+    uint64_t bytes = std::min(sectors, MaxImageSectors) * ImageSectorSize;
     if ((d.options & PartialLastSector) && bytes)
-        bytes -= SectorSize / 2;
+        bytes -= ImageSectorSize / 2;
     return bytes;
 }
 
@@ -72,7 +71,7 @@ uint64_t ImageBytes(const Description& d) {
 void BuildImage(const Description& d, std::vector<uint8_t>& bytes) {
     bytes.assign(ImageBytes(d), 0);
     ForEachRecord(d, [&](uint32_t sector, const uint8_t* contents, size_t length) {
-        uint64_t at = uint64_t{sector} * SectorSize;
+        uint64_t at = uint64_t{sector} * ImageSectorSize;
         if (at < bytes.size())
             std::memcpy(bytes.data() + at, contents, std::min<uint64_t>(length, bytes.size() - at));
     });
@@ -84,7 +83,8 @@ void SetUpDrive(int disk, const Description& d, std::vector<uint8_t>& bytes) {
     drive.present = true;
     drive.readOnly = d.options & ReadOnly;
     drive.sizeKnown = !(d.options & SizeQueryFails);
-    drive.reportedSize = d.sectors * SectorSize;
+    drive.reportedSize = d.sectors * ImageSectorSize;
+    drive.sectorSize = d.answers & LargeSectors ? 4096 : 512;
     if (d.options & SecondOpenFails)
         drive.opensLeft = 1;
     else if (d.options & ThirdOpenFails)
@@ -124,7 +124,7 @@ ssize_t AnswerFails(void*, char*, size_t) {
 
 FILE* OpenAnswers(const Description& d, AnswerStream* stream) {
     cookie_io_functions_t functions{};
-    const unsigned mode = d.answers % 3;
+    const unsigned mode = AnswerMode(d.answers);
     stream->letter = mode == AnswerEveryQuestionNo ? 'n' : 'y';
     stream->position = 0;
     if (d.options & NoAnswers)
@@ -163,11 +163,12 @@ const ReportSink NullReports = {OpenNullReport, CloseNullReport};
 // counts: the harness accepts a superset of what the program may do.
 struct Image {
     const std::vector<uint8_t>& bytes;
+    unsigned sectorSize;      // the drive's
     uint64_t reportedSectors; // 0 when the size query fails
 
-    uint64_t Sectors() const { return bytes.size() / SectorSize; }
+    uint64_t Sectors() const { return bytes.size() / sectorSize; }
     const uint8_t* At(uint64_t sector) const {
-        return sector < Sectors() ? bytes.data() + sector * SectorSize : nullptr;
+        return sector < Sectors() ? bytes.data() + sector * sectorSize : nullptr;
     }
 };
 
@@ -191,7 +192,7 @@ bool ReadGpt(const Image& image, uint64_t sector, bool needArray, GptView* view)
     if (!h || std::memcmp(h, "EFI PART", 8) != 0)
         return false;
     const uint32_t size = LoadLe32(h + 0x0C);
-    if (size < 92 || size > SectorSize || LoadLe(h + 0x18, 8) != sector)
+    if (size < 92 || size > image.sectorSize || LoadLe(h + 0x18, 8) != sector)
         return false;
     std::vector<uint8_t> header(h, h + size);
     std::memset(header.data() + 0x10, 0, 4);
@@ -203,11 +204,11 @@ bool ReadGpt(const Image& image, uint64_t sector, bool needArray, GptView* view)
         return true;
     const uint64_t count = LoadLe32(h + 0x50), entrySize = LoadLe32(h + 0x54);
     const uint64_t array = LoadLe(h + 0x48, 8), bytes = count * entrySize;
-    const uint64_t sectors = (bytes + SectorSize - 1) / SectorSize;
+    const uint64_t sectors = (bytes + image.sectorSize - 1) / image.sectorSize;
     if (entrySize < 128 || entrySize % 128 || bytes > (4u << 20) || array > image.Sectors() ||
         array + sectors > image.Sectors())
         return false;
-    const uint8_t* e = image.bytes.data() + array * SectorSize;
+    const uint8_t* e = image.bytes.data() + array * image.sectorSize;
     if (Crc32(e, bytes) != LoadLe32(h + 0x58))
         return false;
     static const uint8_t unused[16] = {};
@@ -307,12 +308,14 @@ bool FitsPlace(const Image& image, const Place& p, uint64_t sector) {
     if (hidden != p.first && !(p.gpt && hidden == 0))
         return false;
     static const uint8_t file[4] = {'F', 'I', 'L', 'E'}, all[4] = {0xFF, 0xFF, 0xFF, 0xFF};
-    if (sector == p.last && IsNtfsBootSector(b)) {
+    const bool ownSize = LoadLe16(b + 0x0B) == image.sectorSize;
+    if (sector == p.last && ownSize && std::memcmp(b + 3, "NTFS    ", 8) == 0) {
         const uint64_t spc = NtfsClusterSectors(b[0x0D]), cluster = LoadLe(b + 0x30, 8);
         return LoadLe(b + 0x28, 8) < count && (spc == 0 || cluster <= (count - 1) / spc) &&
                StartsWith(image, p.first + cluster * spc, file, all, 4);
     }
-    if (sector == p.first + 6 && IsFat32BootSector(b)) {
+    if (sector == p.first + 6 && ownSize && LoadLe16(b + 0x16) == 0 &&
+        std::memcmp(b + 0x52, "FAT32   ", 8) == 0) {
         const uint64_t total = LoadLe16(b + 0x13) ? LoadLe16(b + 0x13) : LoadLe32(b + 0x20);
         const uint64_t fat = p.first + LoadLe16(b + 0x0E);
         const uint8_t start[4] = {b[0x15], 0xFF, 0xFF, 0x0F}, mask[4] = {0xFF, 0xFF, 0xFF, 0x0F};
@@ -324,7 +327,8 @@ bool FitsPlace(const Image& image, const Place& p, uint64_t sector) {
 // A restore of sector with contents after: a copy of a fitting backup over the
 // first sector of a sound place.
 bool IsFittingRestore(const Image& image, uint64_t sector, const uint8_t* after) {
-    if (image.bytes.size() < SectorSize || image.bytes[510] != 0x55 || image.bytes[511] != 0xAA)
+    if (image.bytes.size() < image.sectorSize || image.bytes[510] != 0x55 ||
+        image.bytes[511] != 0xAA)
         return false;
     std::vector<Place> sound;
     AddSoundPrimaries(image, sound);
@@ -334,7 +338,7 @@ bool IsFittingRestore(const Image& image, uint64_t sector, const uint8_t* after)
             continue;
         for (uint64_t backup : {p.last, p.first + 6})
             if (backup <= p.last && image.At(backup) &&
-                std::memcmp(image.At(backup), after, SectorSize) == 0 &&
+                std::memcmp(image.At(backup), after, image.sectorSize) == 0 &&
                 FitsPlace(image, p, backup))
                 return true;
     }
@@ -349,21 +353,22 @@ void CheckOnlyRestoresWritten(const std::vector<uint8_t>& before, const MemoryDr
                               bool answeredYes) {
     const std::vector<uint8_t>& after = drive.bytes;
     const uint64_t reported = drive.reportedSize ? drive.reportedSize : before.size();
-    const Image image{before, drive.sizeKnown ? reported / SectorSize : 0};
+    const unsigned size = drive.sectorSize;
+    const Image image{before, size, drive.sizeKnown ? reported / size : 0};
     if (before.size() != after.size())
         Fail("drive size changed", 0);
     if (before.empty() || std::memcmp(before.data(), after.data(), before.size()) == 0)
         return;
-    for (uint64_t at = 0; at < before.size(); at += SectorSize) {
-        uint64_t length = std::min<uint64_t>(SectorSize, before.size() - at);
+    for (uint64_t at = 0; at < before.size(); at += size) {
+        uint64_t length = std::min<uint64_t>(size, before.size() - at);
         if (std::memcmp(before.data() + at, after.data() + at, length) == 0)
             continue;
-        uint64_t sector = at / SectorSize;
+        uint64_t sector = at / size;
         if (drive.readOnly)
             Fail("read-only drive written", sector);
         if (!answeredYes)
             Fail("sector written without a yes", sector);
-        if (length != SectorSize || !IsFittingRestore(image, sector, after.data() + at))
+        if (length != size || !IsFittingRestore(image, sector, after.data() + at))
             Fail("sector written that is no fitting backup over a sound partition's boot sector",
                  sector);
     }
@@ -397,7 +402,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::fclose(ConsoleIn);
     ConsoleIn = stdin;
 
-    const bool answeredYes = !(d.options & NoAnswers) && d.answers % 3 == AnswerEveryQuestionYes;
+    const bool answeredYes =
+        !(d.options & NoAnswers) && AnswerMode(d.answers) == AnswerEveryQuestionYes;
     for (int disk = 0; disk < drives; ++disk)
         CheckOnlyRestoresWritten(Before[disk], MemoryDriveAt(disk), answeredYes);
     return 0;

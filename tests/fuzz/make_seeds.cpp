@@ -19,25 +19,37 @@ namespace {
 
 using namespace fuzz_input;
 
+// Records count in 512 bytes: a larger sector is the records of its pieces that
+// hold data.
 std::vector<uint8_t> Encode(const DiskImage& disk, uint8_t options) {
+    const uint64_t pieces = disk.sectorSize / ImageSectorSize;
     std::vector<uint8_t> input(HeaderSize);
     input[0] = options;
-    PutLe(input.data() + 1, disk.sectors, 8);
+    PutLe(input.data() + 1, disk.sectors * pieces, 8);
     for (const auto& [sector, contents] : disk.data) {
-        if (sector > UINT32_MAX)
-            continue;
-        size_t at = input.size();
-        input.resize(at + RecordSize);
-        PutLe(input.data() + at, sector, 4);
-        std::memcpy(input.data() + at + 4, contents.data(), contents.size());
+        for (uint64_t piece = 0; piece < pieces; ++piece) {
+            const uint8_t* bytes = contents.data() + piece * ImageSectorSize;
+            const uint64_t record = sector * pieces + piece;
+            if (record > UINT32_MAX ||
+                std::all_of(bytes, bytes + ImageSectorSize, [](uint8_t b) { return b == 0; }))
+                continue;
+            size_t at = input.size();
+            input.resize(at + RecordSize);
+            PutLe(input.data() + at, record, 4);
+            std::memcpy(input.data() + at + 4, bytes, ImageSectorSize);
+        }
     }
     return input;
 }
 
+// The drive has the disk's sector size, unless driveSectorSize names another: a
+// table made for one size on a drive of the other.
 bool WriteSeed(const std::string& dir, const std::string& name, const DiskImage& disk,
-               uint8_t options = 0, uint8_t answers = AnswerEveryQuestionYes) {
+               uint8_t options = 0, uint8_t answers = AnswerEveryQuestionYes,
+               unsigned driveSectorSize = 0) {
     std::vector<uint8_t> input = Encode(disk, options);
-    input[9] = answers;
+    const unsigned drive = driveSectorSize ? driveSectorSize : disk.sectorSize;
+    input[9] = static_cast<uint8_t>(answers | (drive == 4096 ? LargeSectors : 0));
     std::string path = dir + "/" + name;
     FILE* file = std::fopen(path.c_str(), "wb");
     bool ok = file && std::fwrite(input.data(), 1, input.size(), file) == input.size();
@@ -241,6 +253,17 @@ DiskImage GptReversedEntry() {
     return disk;
 }
 
+// A disk of 4096-byte sectors: a GPT with an ESP whose boot sector lost its
+// signature and an NTFS volume, on a drive of 4096-byte sectors and on one of 512.
+DiskImage GptOf4096ByteSectors() {
+    DiskImage disk = BlankDisk(1024, 4096);
+    PutGpt(disk, StandardGpt(1024, {{EspType, 256, 511, u"EFI"}, {BasicDataType, 512, 980, u""}}));
+    PutFat32WithBackup(disk, 256, 256);
+    PutNtfsWithBackup(disk, 512, 469);
+    Unsign(disk, 256);
+    return disk;
+}
+
 // Extended tables that lead back: a link to its own record, a link to the first
 // record, an MBR extended entry naming the MBR, and a link whose sum wraps past 2^32.
 DiskImage LoopedChains() {
@@ -436,7 +459,9 @@ bool ConvertImageFile(const std::string& dir, const std::string& path) {
     DiskImage disk = FromBytes(bytes);
     disk.sectors = sectors;
     std::string name = path.substr(path.find_last_of('/') + 1);
-    return WriteSeed(dir, "image-" + name, disk);
+    // The sample images of 4096-byte sectors are named so.
+    const unsigned drive = name.find("4kn") != std::string::npos ? 4096 : 512;
+    return WriteSeed(dir, "image-" + name, disk, 0, AnswerEveryQuestionYes, drive);
 }
 
 } // namespace
@@ -469,6 +494,8 @@ int main(int argc, char** argv) {
     ok &= WriteSeed(dir, "gpt-hostile", GptVolumes(true));
     ok &= WriteSeed(dir, "gpt-reversed-entry", GptReversedEntry());
     ok &= WriteSeed(dir, "untrusted-backups", UntrustedBackups());
+    ok &= WriteSeed(dir, "gpt-4096-byte-sectors", GptOf4096ByteSectors());
+    ok &= WriteSeed(dir, "gpt-4096-on-512", GptOf4096ByteSectors(), 0, AnswerEveryQuestionYes, 512);
     ok &= WriteSeed(dir, "bitlocker-volumes", BitLockerVolumes());
     ok &= WriteSeed(dir, "long-chain", LongChain(120));
     ok &= WriteSeed(dir, "zero-mbr", ZeroMbrWithBootSectorAt63());

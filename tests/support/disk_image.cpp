@@ -17,18 +17,19 @@
 Sector& DiskImage::At(uint64_t sector) {
     auto it = data.find(sector);
     if (it == data.end())
-        it = data.emplace(sector, Sector{}).first;
+        it = data.emplace(sector, Sector(sectorSize)).first;
     return it->second;
 }
 
 Sector DiskImage::Get(uint64_t sector) const {
     auto it = data.find(sector);
-    return it == data.end() ? Sector{} : it->second;
+    return it == data.end() ? Sector(sectorSize) : it->second;
 }
 
-DiskImage BlankDisk(uint64_t sectors) {
+DiskImage BlankDisk(uint64_t sectors, unsigned sectorSize) {
     DiskImage disk;
     disk.sectors = sectors;
+    disk.sectorSize = sectorSize;
     return disk;
 }
 
@@ -79,7 +80,7 @@ static uint8_t* BootSectorStart(DiskImage& disk, uint64_t sector, const char* oe
     s[1] = 0x52;
     s[2] = 0x90;
     std::memcpy(s + 3, oem, 8);
-    PutLe(s + 0x0B, 512, 2);
+    PutLe(s + 0x0B, disk.sectorSize, 2);
     s[510] = 0x55;
     s[511] = 0xAA;
     return s;
@@ -171,22 +172,20 @@ void PutFat32WithBackup(DiskImage& disk, uint32_t start, uint32_t count) {
 }
 
 std::vector<uint8_t> ToBytes(const DiskImage& disk) {
-    std::vector<uint8_t> bytes(disk.sectors * 512);
+    const unsigned size = disk.sectorSize;
+    std::vector<uint8_t> bytes(disk.sectors * size);
     for (const auto& [sector, contents] : disk.data)
         if (sector < disk.sectors)
-            std::memcpy(bytes.data() + sector * 512, contents.data(), 512);
+            std::memcpy(bytes.data() + sector * size, contents.data(), size);
     return bytes;
 }
 
-DiskImage FromBytes(const std::vector<uint8_t>& bytes) {
-    DiskImage disk = BlankDisk(bytes.size() / 512);
+DiskImage FromBytes(const std::vector<uint8_t>& bytes, unsigned sectorSize) {
+    DiskImage disk = BlankDisk(bytes.size() / sectorSize, sectorSize);
     for (uint64_t s = 0; s < disk.sectors; ++s) {
-        const uint8_t* at = bytes.data() + s * 512;
-        for (int i = 0; i < 512; ++i)
-            if (at[i]) {
-                std::memcpy(disk.At(s).data(), at, 512);
-                break;
-            }
+        const uint8_t* at = bytes.data() + s * sectorSize;
+        if (std::any_of(at, at + sectorSize, [](uint8_t b) { return b != 0; }))
+            std::memcpy(disk.At(s).data(), at, sectorSize);
     }
     return disk;
 }
@@ -198,14 +197,14 @@ void WriteImageFile(const std::string& path, const DiskImage& disk) {
     std::error_code error;
     bool created = std::ofstream(path, std::ios::binary).is_open();
     if (created)
-        std::filesystem::resize_file(path, disk.sectors * 512, error);
+        std::filesystem::resize_file(path, disk.sectors * disk.sectorSize, error);
     std::fstream out(path, std::ios::binary | std::ios::in | std::ios::out);
     if (!created || error || !out)
         throw std::runtime_error("cannot create " + path);
     for (const auto& [sector, contents] : disk.data)
         if (sector < disk.sectors) {
-            out.seekp(static_cast<std::streamoff>(sector * 512));
-            out.write(reinterpret_cast<const char*>(contents.data()), 512);
+            out.seekp(static_cast<std::streamoff>(sector * disk.sectorSize));
+            out.write(reinterpret_cast<const char*>(contents.data()), disk.sectorSize);
         }
     out.close();
     if (!out)
@@ -218,10 +217,12 @@ void WriteImageFile(const std::string& path, const DiskImage& disk) {
     int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (fd < 0)
         throw std::runtime_error("cannot create " + path);
-    bool ok = ftruncate(fd, static_cast<off_t>(disk.sectors * 512)) == 0;
+    const unsigned size = disk.sectorSize;
+    bool ok = ftruncate(fd, static_cast<off_t>(disk.sectors * size)) == 0;
     for (const auto& [sector, contents] : disk.data)
         if (sector < disk.sectors)
-            ok &= pwrite(fd, contents.data(), 512, static_cast<off_t>(sector * 512)) == 512;
+            ok &= pwrite(fd, contents.data(), size, static_cast<off_t>(sector * size)) ==
+                  static_cast<ssize_t>(size);
     ok &= close(fd) == 0;
     if (!ok)
         throw std::runtime_error("cannot write " + path);
@@ -248,11 +249,12 @@ void WriteTextFile(const std::string& path, const std::string& text) {
 
 // The boot checksum as exFAT computes it, over sectors 0 to 10 of the region.
 static uint32_t ExFatChecksum(const DiskImage& disk, uint64_t start) {
+    const unsigned size = disk.sectorSize;
     uint32_t sum = 0;
-    for (unsigned i = 0; i < 11 * 512; ++i) {
+    for (unsigned i = 0; i < 11 * size; ++i) {
         if (i == 106 || i == 107 || i == 112)
             continue;
-        sum = ((sum & 1) ? 0x80000000u : 0) + (sum >> 1) + disk.Get(start + i / 512)[i % 512];
+        sum = ((sum & 1) ? 0x80000000u : 0) + (sum >> 1) + disk.Get(start + i / size)[i % size];
     }
     return sum;
 }
@@ -272,6 +274,9 @@ void PutExFatVolume(DiskImage& disk, uint64_t start, uint64_t length, uint8_t sh
     PutLe(s + 0x64, 0x7F9FFB1C, 4);
     PutLe(s + 0x68, 0x0100, 2);
     PutLe(s + 0x6A, 0x0002, 2);
+    if (shift == 0)
+        for (unsigned size = disk.sectorSize; size > 1; size >>= 1)
+            ++shift;
     s[0x6C] = shift;
     s[0x6D] = 3;
     s[0x6E] = 1;
@@ -281,7 +286,7 @@ void PutExFatVolume(DiskImage& disk, uint64_t start, uint64_t length, uint8_t sh
     for (uint64_t extended = 1; extended <= 8; ++extended)
         Sign(disk, start + extended); // the extended boot sectors end in 55 AA too
     const uint32_t checksum = ExFatChecksum(disk, start);
-    for (unsigned at = 0; at < 512; at += 4)
+    for (unsigned at = 0; at < disk.sectorSize; at += 4)
         PutLe(disk.At(start + 11).data() + at, checksum, 4);
     for (uint64_t i = 0; i < 12; ++i)
         disk.At(start + 12 + i) = disk.Get(start + i);
@@ -361,11 +366,12 @@ static void PutGptCopy(DiskImage& disk, const GptLayout& layout, uint64_t header
         for (size_t c = 0; c < e.name.size() && c < 36; ++c)
             PutLe(at + 0x38 + 2 * c, e.name[c], 2);
     }
-    for (uint64_t s = 0; s * 512 < bytes; ++s) {
+    const unsigned size = disk.sectorSize;
+    for (uint64_t s = 0; s * size < bytes; ++s) {
         Sector& sector = disk.At(entriesSector + s);
         sector.fill(0);
-        std::memcpy(sector.data(), array.data() + s * 512,
-                    std::min<uint64_t>(512, bytes - s * 512));
+        std::memcpy(sector.data(), array.data() + s * size,
+                    std::min<uint64_t>(size, bytes - s * size));
     }
     Sector& h = disk.At(headerSector);
     h.fill(0);
@@ -386,7 +392,8 @@ static void PutGptCopy(DiskImage& disk, const GptLayout& layout, uint64_t header
 
 void PutGpt(DiskImage& disk, const GptLayout& layout) {
     const uint64_t last = disk.sectors - 1;
-    const uint64_t arraySectors = (uint64_t{layout.entryCount} * layout.entrySize + 511) / 512;
+    const uint64_t arraySectors =
+        (uint64_t{layout.entryCount} * layout.entrySize + disk.sectorSize - 1) / disk.sectorSize;
     PutTable(disk, 0,
              {{0x00, 0xEE, 1, static_cast<uint32_t>(std::min<uint64_t>(last, 0xFFFFFFFFu))}});
     PutGptCopy(disk, layout, 1, last, 2);
@@ -405,5 +412,5 @@ void ResignGptHeader(DiskImage& disk, uint64_t sector) {
     Sector& h = disk.At(sector);
     const uint32_t size = static_cast<uint32_t>(h[0x0C] | h[0x0D] << 8);
     PutLe(h.data() + 0x10, 0, 4);
-    PutLe(h.data() + 0x10, TestCrc32(h.data(), std::min<uint32_t>(size, 512)), 4);
+    PutLe(h.data() + 0x10, TestCrc32(h.data(), std::min<size_t>(size, h.size())), 4);
 }

@@ -1,24 +1,41 @@
 // Crafted disk images for tests: a sparse map of the sectors that hold data.
 #pragma once
 
-#include <array>
+#include <algorithm>
 #include <cstdint>
 #include <initializer_list>
 #include <map>
 #include <string>
 #include <vector>
 
-using Sector = std::array<uint8_t, 512>;
+// One sector of a crafted disk: 512 bytes, or the size of its disk's sectors.
+struct Sector {
+    std::vector<uint8_t> bytes;
+
+    explicit Sector(size_t size = 512) : bytes(size, 0) {}
+    uint8_t& operator[](size_t i) { return bytes[i]; }
+    uint8_t operator[](size_t i) const { return bytes[i]; }
+    uint8_t* data() { return bytes.data(); }
+    const uint8_t* data() const { return bytes.data(); }
+    size_t size() const { return bytes.size(); }
+    auto begin() { return bytes.begin(); }
+    auto end() { return bytes.end(); }
+    auto begin() const { return bytes.begin(); }
+    auto end() const { return bytes.end(); }
+    void fill(uint8_t value) { std::fill(bytes.begin(), bytes.end(), value); }
+    bool operator==(const Sector&) const = default;
+};
 
 struct DiskImage {
     uint64_t sectors = 0;
+    unsigned sectorSize = 512;
     std::map<uint64_t, Sector> data; // sectors not listed are zero
 
     Sector& At(uint64_t sector); // creates a zero sector
     Sector Get(uint64_t sector) const;
 };
 
-DiskImage BlankDisk(uint64_t sectors);
+DiskImage BlankDisk(uint64_t sectors, unsigned sectorSize = 512);
 void Sign(DiskImage& disk, uint64_t sector);
 void Unsign(DiskImage& disk, uint64_t sector); // zeros bytes 510 and 511
 void Fill(DiskImage& disk, uint64_t sector, uint8_t value);
@@ -54,8 +71,8 @@ void PutNtfsWithBackup(DiskImage& disk, uint32_t start, uint32_t count);
 void PutFat32WithBackup(DiskImage& disk, uint32_t start, uint32_t count);
 
 // An exFAT boot region at start with its checksum sector, and its backup in the
-// 12 sectors after it; shift is the bytes-per-sector shift (9 for 512 bytes).
-void PutExFatVolume(DiskImage& disk, uint64_t start, uint64_t length, uint8_t shift = 9);
+// 12 sectors after it; shift is the bytes-per-sector shift, 0 for the disk's own.
+void PutExFatVolume(DiskImage& disk, uint64_t start, uint64_t length, uint8_t shift = 0);
 // The boot sector of a BitLocker volume, signed, with encrypted data after it.
 void PutBitLockerBootSector(DiskImage& disk, uint64_t sector);
 
@@ -93,9 +110,9 @@ void ForgeCrc32(uint8_t* bytes, size_t length, size_t at, uint32_t wanted);
 void ResignGptHeader(DiskImage& disk, uint64_t sector);
 
 std::vector<uint8_t> ToBytes(const DiskImage& disk);
-DiskImage FromBytes(const std::vector<uint8_t>& bytes);
+DiskImage FromBytes(const std::vector<uint8_t>& bytes, unsigned sectorSize = 512);
 
-// Files: a sparse image file of disk.sectors * 512 bytes.
+// Files: a sparse image file of disk.sectors sectors.
 void WriteImageFile(const std::string& path, const DiskImage& disk);
 std::vector<uint8_t> ReadWholeFile(const std::string& path);
 std::string ReadTextFile(const std::string& path);

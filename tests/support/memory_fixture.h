@@ -12,7 +12,7 @@
 inline void ResetMemoryState() {
     CloseDisk();
     ResetMemoryDrives();
-    std::memset(SectorBuffer, 0, SectorSize);
+    std::memset(SectorBuffer, 0, MaxSectorSize);
 }
 
 class MemoryDriveTest : public ::testing::Test {

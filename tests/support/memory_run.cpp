@@ -35,6 +35,7 @@ std::string Take(std::map<std::string, std::string>& reports, const char* format
 void UseImage(int disk, const DiskImage& image) {
     MemoryDrive& drive = MemoryDriveAt(disk);
     drive.bytes = ToBytes(image);
+    drive.sectorSize = image.sectorSize;
     drive.present = true;
 }
 

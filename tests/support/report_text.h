@@ -10,12 +10,13 @@
 
 #include "disk_image.h"
 
-// The 32 dump lines of one sector: offset, 16 hexadecimal bytes, two blanks, text.
+// The dump lines of one sector, 32 for 512 bytes: offset, 16 hexadecimal bytes,
+// two blanks, text.
 inline std::string HexDump(const Sector& sector) {
     std::string text;
-    char piece[8];
-    for (int line = 0; line < 512; line += 16) {
-        std::snprintf(piece, sizeof piece, "%03x: ", line);
+    char piece[24];
+    for (size_t line = 0; line < sector.size(); line += 16) {
+        std::snprintf(piece, sizeof piece, "%03zx: ", line);
         text += piece;
         for (int i = 0; i < 16; ++i) {
             std::snprintf(piece, sizeof piece, "%02x ", sector[line + i]);

@@ -31,7 +31,7 @@ Sector Marked(uint64_t sector) {
 }
 
 bool BufferHolds(const Sector& expected) {
-    return std::memcmp(SectorBuffer, expected.data(), SectorSize) == 0;
+    return std::memcmp(SectorBuffer, expected.data(), BootRecordSize) == 0;
 }
 
 class PosixDeviceTest : public ::testing::Test {
@@ -201,7 +201,7 @@ TEST_F(PosixDeviceTest, WriteChangesExactlyOneSector) {
     std::vector<uint8_t> before = ReadWholeFile(path);
     UseDrives(path);
     ASSERT_EQ(OpenDisk(0), 1);
-    std::memset(SectorBuffer, 0xC3, SectorSize);
+    std::memset(SectorBuffer, 0xC3, BootRecordSize);
     SeekSector(3);
     EXPECT_EQ(WriteSector(), 1);
     EXPECT_EQ(FlushDisk(), 1);
@@ -275,7 +275,7 @@ TEST_F(PosixDeviceTest, ReadOnlyImageOpensForReadingAndRefusesWrites) {
     SeekSector(1);
     EXPECT_EQ(ReadSector(), 1);
     EXPECT_TRUE(BufferHolds(Marked(1)));
-    std::memset(SectorBuffer, 0xEE, SectorSize);
+    std::memset(SectorBuffer, 0xEE, BootRecordSize);
     SeekSector(1);
     EXPECT_EQ(WriteSector(), 0);
     SeekSector(1);

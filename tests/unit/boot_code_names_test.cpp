@@ -26,11 +26,11 @@ template <typename Row> void ExpectProbesInsideTheSector(const Row& row) {
         case Probe::Nothing: break;
         case Probe::Bytes:
             EXPECT_GT(ProbeByteCount(probe), 0u) << row.name << ": " << probe.value;
-            EXPECT_LE(probe.offset + ProbeByteCount(probe), SectorSize) << row.name;
+            EXPECT_LE(probe.offset + ProbeByteCount(probe), BootRecordSize) << row.name;
             break;
         case Probe::ZeroRange:
             EXPECT_LE(probe.offset, probe.last) << row.name;
-            EXPECT_LT(probe.last, SectorSize) << row.name;
+            EXPECT_LT(probe.last, BootRecordSize) << row.name;
             break;
         case Probe::Text: EXPECT_GT(std::strlen(probe.value), 0u) << row.name; break;
         }
@@ -50,7 +50,7 @@ TEST(BootCodeTables, EveryProbeIsWellFormedAndInsideTheSector) {
 }
 
 TEST(BootCodeTables, MalformedHexMatchesNothing) {
-    const uint8_t sector[SectorSize] = {0x33, 0xC0};
+    const uint8_t sector[BootRecordSize] = {0x33, 0xC0};
     EXPECT_TRUE(Passes(sector, BytesAt(0, "33 C0")));
     EXPECT_TRUE(Passes(sector, BytesAt(0, "33 c0")));
     for (const char* hex : {"", "33C0", "33 C", "3G C0", "33  C0", "33 C0 "})

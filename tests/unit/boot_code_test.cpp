@@ -90,17 +90,17 @@ class IdentifyBootCodeTest : public MemoryDriveTest {
 TEST_F(IdentifyBootCodeTest, Template1WhateverTheBytesAfterTheCode) {
     LoadCode(BootCodeTemplate1);
     EXPECT_EQ(IdentifyBootCode(), 1);
-    for (unsigned i = BootCodeSize; i < SectorSize; ++i)
+    for (unsigned i = BootCodeSize; i < BootRecordSize; ++i)
         SectorBuffer[i] = static_cast<uint8_t>(i * 13 + 5);
     EXPECT_EQ(IdentifyBootCode(), 1);
-    std::memset(SectorBuffer + BootCodeSize, 0xFF, SectorSize - BootCodeSize);
+    std::memset(SectorBuffer + BootCodeSize, 0xFF, BootRecordSize - BootCodeSize);
     EXPECT_EQ(IdentifyBootCode(), 1);
 }
 
 TEST_F(IdentifyBootCodeTest, Template2WhateverTheBytesAfterTheCode) {
     LoadCode(BootCodeTemplate2);
     EXPECT_EQ(IdentifyBootCode(), 2);
-    std::memset(SectorBuffer + BootCodeSize, 0xA5, SectorSize - BootCodeSize);
+    std::memset(SectorBuffer + BootCodeSize, 0xA5, BootRecordSize - BootCodeSize);
     EXPECT_EQ(IdentifyBootCode(), 2);
 }
 
@@ -116,7 +116,7 @@ TEST_F(IdentifyBootCodeTest, OneChangedByteMatchesNeither) {
     LoadCode(BootCodeTemplate2);
     SectorBuffer[0] = 0x00;
     EXPECT_EQ(IdentifyBootCode(), 0);
-    std::memset(SectorBuffer, 0, SectorSize);
+    std::memset(SectorBuffer, 0, BootRecordSize);
     EXPECT_EQ(IdentifyBootCode(), 0);
 }
 

@@ -12,7 +12,7 @@
 namespace {
 
 void LoadSector(const Sector& sector) {
-    std::memcpy(SectorBuffer, sector.data(), SectorSize);
+    std::memcpy(SectorBuffer, sector.data(), BootRecordSize);
 }
 
 Sector NtfsSector() {
@@ -323,7 +323,7 @@ TEST(BpbDecoderTest, Fat32ReturnsItsBackupField) {
     EXPECT_EQ(backup, 6);
     EXPECT_EQ(FieldValue(decoded, "32"), "6");
     // The decoders leave the sector as they found it.
-    EXPECT_EQ(std::memcmp(SectorBuffer, fat32.data(), SectorSize), 0);
+    EXPECT_EQ(std::memcmp(SectorBuffer, fat32.data(), BootRecordSize), 0);
 }
 
 TEST(BpbDecoderTest, NtfsWordFieldsAreWholeThirtyTwoBitWords) {

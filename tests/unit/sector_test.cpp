@@ -16,13 +16,13 @@
 
 namespace {
 
-uint8_t ReferenceSector[SectorSize];
+uint8_t ReferenceSector[BootRecordSize];
 
 class SectorTest : public MemoryDriveTest {
   protected:
     void SetUp() override {
         MemoryDriveTest::SetUp();
-        std::memset(ReferenceSector, 0, SectorSize);
+        std::memset(ReferenceSector, 0, BootRecordSize);
     }
 };
 
@@ -37,7 +37,7 @@ std::vector<std::string> LinesOf(const std::string& text) {
 TEST_F(SectorTest, AllZeroIsEmptyAndOneNonZeroByteAnywhereIsData) {
     EXPECT_EQ(ClassifySector(), SectorEmpty);
     for (unsigned at : {0u, 1u, 255u, 509u, 510u, 511u}) {
-        std::memset(SectorBuffer, 0, SectorSize);
+        std::memset(SectorBuffer, 0, BootRecordSize);
         SectorBuffer[at] = 0x01;
         EXPECT_EQ(ClassifySector(), SectorData) << "byte " << at;
         SectorBuffer[at] = 0xF6;
@@ -46,16 +46,16 @@ TEST_F(SectorTest, AllZeroIsEmptyAndOneNonZeroByteAnywhereIsData) {
 }
 
 TEST_F(SectorTest, AllF6IsFillAndAnyOtherByteAmongF6IsData) {
-    std::memset(SectorBuffer, 0xF6, SectorSize);
+    std::memset(SectorBuffer, 0xF6, BootRecordSize);
     EXPECT_EQ(ClassifySector(), SectorFill);
     for (unsigned at : {0u, 300u, 511u}) {
-        std::memset(SectorBuffer, 0xF6, SectorSize);
+        std::memset(SectorBuffer, 0xF6, BootRecordSize);
         SectorBuffer[at] = 0x00;
         EXPECT_EQ(ClassifySector(), SectorData) << "00 at byte " << at;
         SectorBuffer[at] = 0xF7;
         EXPECT_EQ(ClassifySector(), SectorData) << "F7 at byte " << at;
     }
-    std::memset(SectorBuffer, 0xFF, SectorSize);
+    std::memset(SectorBuffer, 0xFF, BootRecordSize);
     EXPECT_EQ(ClassifySector(), SectorData);
 }
 
@@ -72,14 +72,14 @@ TEST_F(SectorTest, BootSignatureIs55ThenAAAtTheEnd) {
     SectorBuffer[510] = 0x00;
     SectorBuffer[511] = 0xAA;
     EXPECT_EQ(HasBootSignature(), 0);
-    std::memset(SectorBuffer, 0, SectorSize);
+    std::memset(SectorBuffer, 0, BootRecordSize);
     SectorBuffer[0] = 0x55;
     SectorBuffer[1] = 0xAA;
     EXPECT_EQ(HasBootSignature(), 0);
 }
 
 TEST_F(SectorTest, EqualSectorsMatchSilently) {
-    for (unsigned i = 0; i < SectorSize; ++i)
+    for (unsigned i = 0; i < BootRecordSize; ++i)
         SectorBuffer[i] = ReferenceSector[i] = static_cast<uint8_t>(i * 7);
     int result = -1;
     std::string console = CaptureConsole([&] { result = MatchesReference(ReferenceSector); });
@@ -103,15 +103,15 @@ TEST_F(SectorTest, OnlyTheFirstDifferenceIsPrintedWithTwoHexDigits) {
     EXPECT_EQ(result, 0);
     EXPECT_EQ(console, "Compare at 3, 05 != f0\n");
 
-    std::memset(SectorBuffer, 0, SectorSize);
-    std::memset(ReferenceSector, 0, SectorSize);
+    std::memset(SectorBuffer, 0, BootRecordSize);
+    std::memset(ReferenceSector, 0, BootRecordSize);
     SectorBuffer[0] = 0x80;
     console = CaptureConsole([&] { result = MatchesReference(ReferenceSector); });
     EXPECT_EQ(console, "Compare at 0, 80 != 00\n");
 }
 
 TEST_F(SectorTest, DumpShowsEveryByteInHexAndPrintableText) {
-    for (unsigned i = 0; i < SectorSize; ++i)
+    for (unsigned i = 0; i < BootRecordSize; ++i)
         SectorBuffer[i] = static_cast<uint8_t>(i);
     const uint8_t ntfsStart[16] = {0xEB, 0x52, 0x90, 0x4E, 0x54, 0x46, 0x53, 0x20,
                                    0x20, 0x20, 0x20, 0x00, 0x02, 0x08, 0x00, 0x00};
@@ -259,7 +259,7 @@ TEST_F(SectorTest, SectorBeyondAnyByteOffsetIsNeitherReadNorWritten) {
     UseNumberedDrive(3);
     ASSERT_EQ(OpenDisk(0), 1);
     const std::vector<uint8_t> before = MemoryDriveAt(0).bytes;
-    std::memset(SectorBuffer, 0xA5, SectorSize);
+    std::memset(SectorBuffer, 0xA5, BootRecordSize);
     std::string report = CaptureReport([] {
         for (uint64_t sector : {uint64_t{1} << 54, (uint64_t{1} << 55) + 1, ~uint64_t{0}}) {
             SeekSector(sector);
@@ -286,7 +286,7 @@ TEST_F(SectorTest, ReadWithoutAnOpenDriveFailsSilently) {
 TEST_F(SectorTest, WriteReplacesOneSectorAndFailsOnReadOnlyDrive) {
     UseNumberedDrive(3);
     ASSERT_EQ(OpenDisk(0), 1);
-    std::memset(SectorBuffer, 0xA5, SectorSize);
+    std::memset(SectorBuffer, 0xA5, BootRecordSize);
     SeekSector(1);
     EXPECT_EQ(WriteSector(), 1);
     EXPECT_EQ(FlushDisk(), 1);
@@ -299,7 +299,7 @@ TEST_F(SectorTest, WriteReplacesOneSectorAndFailsOnReadOnlyDrive) {
 
     MemoryDriveAt(0).readOnly = true;
     ASSERT_EQ(OpenDisk(0), 1);
-    std::memset(SectorBuffer, 0x5A, SectorSize);
+    std::memset(SectorBuffer, 0x5A, BootRecordSize);
     SeekSector(2);
     EXPECT_EQ(WriteSector(), 0);
     EXPECT_EQ(MemoryDriveAt(0).bytes[1024], 3);

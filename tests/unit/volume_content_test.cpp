@@ -79,7 +79,9 @@ const RegionCase RegionCases[] = {
     {"backup differs in sector 5", [](DiskImage& disk) { disk.At(Start + 17)[100] = 0x42; },
      "exFAT backup boot region differs from the main one at sector 2065.\n", Start + 17},
     {"4096-byte sectors", [](DiskImage& disk) { disk.At(Start)[0x6C] = 12; },
-     "exFAT volume with 4096-byte sectors; boot region not checked.\n", 0},
+     "#1 Boot sector says 4096 bytes per sector; the drive has 512.\n"
+     "exFAT volume with 4096-byte sectors; boot region not checked.\n",
+     0},
     {"shift not valid", [](DiskImage& disk) { disk.At(Start)[0x6C] = 8; },
      "exFAT bytes-per-sector shift 8 is not valid; boot region not checked.\n", 0},
 };
