@@ -35,10 +35,14 @@ bool MatchesReference(const uint8_t* reference) {
 }
 
 // One line: "%03x: ", sixteen "%02x ", a blank, the sixteen bytes as text.
+// Offsets stay below 4096, three hexadecimal digits.
 static void FormatDumpLine(unsigned offset, const uint8_t* bytes, char line[71]) {
     static const char hex[] = "0123456789abcdef";
-    std::snprintf(line, 6, "%03x: ", offset);
-    char* at = line + 5;
+    char* at = line;
+    for (int shift = 8; shift >= 0; shift -= 4)
+        *at++ = hex[(offset >> shift) & 15];
+    *at++ = ':';
+    *at++ = ' ';
     for (int i = 0; i < 16; ++i) {
         *at++ = hex[bytes[i] >> 4];
         *at++ = hex[bytes[i] & 15];

@@ -44,7 +44,6 @@ unsigned SizeFromFirstVolume() {
         for (unsigned size : ProbedSizes)
             if (ReadAt512(uint64_t{entry.start} * (size / 512)) && SignedBootSectorSays() == size)
                 return size;
-        return 0;
     }
     return 0;
 }

@@ -106,10 +106,11 @@ Sector SnapshotSector(const ImageSnapshot& image, uint64_t sector) {
     return contents;
 }
 
+// A sector of contents.size() bytes, the size of the image's sectors (at most a block).
 void SetSnapshotSector(ImageSnapshot& image, uint64_t sector, const Sector& contents) {
-    uint64_t block = sector * 512 / BlockSize;
+    const uint64_t offset = sector * contents.size(), block = offset / BlockSize;
     std::vector<uint8_t> bytes = BlockOf(image, block);
-    std::memcpy(bytes.data() + sector * 512 % BlockSize, contents.data(), 512);
+    std::memcpy(bytes.data() + offset % BlockSize, contents.data(), contents.size());
     image.blocks[block] = std::move(bytes);
 }
 
@@ -158,10 +159,11 @@ void CopySparse(const std::string& from, const std::string& to) {
         ADD_FAILURE() << "cannot copy " << from << " to " << to << ": " << std::strerror(errno);
 }
 
-Sector ReadImageSector(const std::string& path, uint64_t sector) {
-    Sector contents{};
+Sector ReadImageSector(const std::string& path, uint64_t sector, unsigned size) {
+    Sector contents(size);
     int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0 || pread(fd, contents.data(), 512, static_cast<off_t>(sector * 512)) != 512)
+    if (fd < 0 || pread(fd, contents.data(), size, static_cast<off_t>(sector * size)) !=
+                      static_cast<ssize_t>(size))
         ADD_FAILURE() << "cannot read sector " << sector << " of " << path;
     if (fd >= 0)
         close(fd);
@@ -178,6 +180,8 @@ uint64_t Le(const Sector& sector, unsigned offset, int width) {
 void WriteImageSector(const std::string& path, uint64_t sector, const Sector& contents) {
     int fd = open(path.c_str(), O_WRONLY);
     ASSERT_GE(fd, 0) << path;
-    EXPECT_EQ(pwrite(fd, contents.data(), contents.size(), static_cast<off_t>(sector * 512)), 512);
+    const size_t size = contents.size();
+    EXPECT_EQ(pwrite(fd, contents.data(), size, static_cast<off_t>(sector * size)),
+              static_cast<ssize_t>(size));
     close(fd);
 }

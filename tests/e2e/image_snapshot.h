@@ -25,6 +25,7 @@ std::string DifferenceFrom(const ImageSnapshot& expected);
 
 // Copies an image keeping its holes.
 void CopySparse(const std::string& from, const std::string& to);
-Sector ReadImageSector(const std::string& path, uint64_t sector);
+// Sector n of size bytes; written at n times the size of contents.
+Sector ReadImageSector(const std::string& path, uint64_t sector, unsigned size = 512);
 void WriteImageSector(const std::string& path, uint64_t sector, const Sector& contents);
 uint64_t Le(const Sector& sector, unsigned offset, int width);

@@ -25,6 +25,13 @@
 #   install-mbr.img   install-mbr's code over an NTFS partition that sfdisk did not
 #                     mark active: that code boots the active partition, and there
 #                     is none
+#   4kn-gpt.img       a disk of 4096-byte sectors partitioned by `fdisk -b 4096`:
+#                     GPT, an EFI system partition formatted by
+#                     `mkfs.fat -F 32 -S 4096` and a basic data partition by
+#                     `mkntfs -s 4096`; with 4kn-gpt.fdisk, its `fdisk -b 4096 -l`
+#   4kn-mbr.img       the same for an MBR: NTFS, exFAT (mkfs.exfat made to see
+#                     4096-byte sectors by sector_size_shim.c), an extended
+#                     partition with a FAT16 and a Linux logical drive
 #   stale.img         two type 07 partitions formatted NTFS, then reformatted in
 #                     place, FAT32 by mkfs.fat and exFAT by mkfs.exfat, as a user
 #                     does; each keeps the old NTFS boot sector in its last sector,
@@ -39,13 +46,14 @@ if [ $# -ne 1 ]; then
     exit 2
 fi
 dir=$1
+here=$(cd "$(dirname "$0")" && pwd)
 mkdir -p "$dir"
 cd "$dir"
 
-for tool in truncate sfdisk sgdisk mkfs.fat mkntfs mkfs.exfat dd od install-mbr; do
+for tool in truncate sfdisk fdisk sgdisk mkfs.fat mkntfs mkfs.exfat dd od install-mbr cc; do
     command -v "$tool" >/dev/null || {
         echo "$0: $tool is not installed (packages coreutils, fdisk, gdisk, dosfstools," \
-            "ntfs-3g, exfatprogs, mbr)" >&2
+            "ntfs-3g, exfatprogs, mbr, gcc)" >&2
         exit 77
     }
 done
@@ -124,6 +132,25 @@ reformat_in_place() {
     dd if="$image" of="$part" bs=512 skip="$start" count="$count" status=none
     quietly "$@" "$part"
     dd if="$part" of="$image" bs=512 seek="$start" conv=notrunc status=none
+    rm -f "$part"
+}
+
+# Partitions IMAGE with `fdisk -b 4096`, answering its questions with SCRIPT.
+fdisk_4096() {
+    printf "$2" | quietly fdisk -b 4096 "$1"
+    fdisk -b 4096 -l "$1" >"${1%.img}.fdisk"
+}
+
+# A volume on a partition-sized file of COUNT 4096-byte sectors, made by the
+# command after the arguments (the file last), copied into IMAGE at sector START.
+make_4096() {
+    local image=$1 start=$2 count=$3
+    shift 3
+    local part="$image.4096.part"
+    rm -f "$part"
+    truncate -s $((count * 4096)) "$part"
+    quietly "$@" "$part"
+    dd if="$part" of="$image" bs=4096 seek="$start" conv=notrunc,sparse status=none
     rm -f "$part"
 }
 
@@ -323,6 +350,27 @@ make_stale() {
     done
 }
 
+make_4kn_gpt() {
+    local image=4kn-gpt.img
+    rm -f "$image"
+    truncate -s 64M "$image"
+    fdisk_4096 "$image" 'g\nn\n1\n256\n+8M\nt\nC12A7328-F81F-11D2-BA4B-00A0C93EC93B\nn\n2\n\n+16M\nt\n2\nEBD0A0A2-B9E5-4433-87C0-68B6B72699C7\nw\n'
+    quietly mkfs.fat -F 32 -S 4096 -s 1 --offset=256 -h 256 -n ESP4K -i E5F14096 "$image" 8192
+    make_4096 "$image" 2304 4096 mkntfs -F -Q -s 4096 -p 2304 -H 255 -S 63 -L DATA4K
+}
+
+make_4kn_mbr() {
+    local image=4kn-mbr.img
+    rm -f "$image"
+    truncate -s 80M "$image"
+    fdisk_4096 "$image" 'o\nn\np\n1\n256\n+16M\nt\n7\nn\np\n2\n\n+16M\nt\n2\n7\nn\ne\n3\n\n\nn\n\n+24M\nt\n5\ne\nn\n\n\nt\n6\n83\nw\n'
+    make_4096 "$image" 256 4096 mkntfs -F -Q -s 4096 -p 256 -H 255 -S 63 -L NTFS4K
+    cc -shared -fPIC -o sector_size_shim.so "$here/sector_size_shim.c" -ldl
+    LD_PRELOAD=$PWD/sector_size_shim.so make_4096 "$image" 4352 4096 mkfs.exfat -L EXFAT4K
+    rm -f sector_size_shim.so
+    quietly mkfs.fat -F 16 -S 4096 -s 1 --offset=8704 -h 8704 -n FAT16K -i F1640960 "$image" 24576
+}
+
 make_classic
 make_blank
 make_unsigned
@@ -335,3 +383,5 @@ make_syslinux
 make_syslinux_gpt
 make_install_mbr
 make_stale
+make_4kn_gpt
+make_4kn_mbr

@@ -131,6 +131,10 @@ ProgramRun RunProgram(Program program, const RunOptions& options) {
         }
         // Never the machine's own disks: the drives are always the test's images.
         setenv("BOOTSIEVE_DRIVES", drives.c_str(), 1);
+        if (options.sectorSize.empty())
+            unsetenv("BOOTSIEVE_SECTOR_SIZE");
+        else
+            setenv("BOOTSIEVE_SECTOR_SIZE", options.sectorSize.c_str(), 1);
         if (program == Program::Native) {
             execv(BOOTSIEVE_NATIVE_EXE, argv.data());
         } else {
