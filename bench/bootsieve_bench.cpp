@@ -77,6 +77,7 @@ struct Layout {
     std::string name;
     int records;  // extended boot records in the chain
     int logicals; // logical partitions, one in each record
+    unsigned sectorSize = 512;
 };
 
 constexpr const char* FourPartitions = "four partitions";
@@ -143,20 +144,24 @@ std::vector<uint8_t> FourPartitionImage(bool withLogicals, bool secondRecord) {
 }
 
 constexpr const char* GptDisk = "GPT disk";
+constexpr const char* GptDisk4096 = "GPT disk 4Kn";
 
 // A 64 MiB GPT disk as Windows and Linux share it: EFI system partition (FAT32),
-// Microsoft reserved, basic data and recovery (NTFS), Linux.
-std::vector<uint8_t> GptImage() {
-    DiskImage disk = BlankDisk(131072);
-    PutGpt(disk, StandardGpt(131072, {{EspType, 2048, 67583, u"EFI system partition"},
-                                      {ReservedType, 67584, 100351, u"Microsoft reserved"},
-                                      {BasicDataType, 100352, 116735, u"Basic data partition"},
-                                      {"DE94BBA4-06D1-4D40-A16A-BFD50179D6AC", 116736, 125951,
-                                       u"Windows RE"},
-                                      {LinuxType, 125952, 131038, u"Linux"}}));
-    PutFat32WithBackup(disk, 2048, 65536);
-    PutNtfsWithBackup(disk, 100352, 16384);
-    PutNtfsWithBackup(disk, 116736, 9216);
+// Microsoft reserved, basic data and recovery (NTFS), Linux; in sectors of 512
+// bytes, or the same disk in 4096-byte sectors.
+std::vector<uint8_t> GptImage(unsigned sectorSize) {
+    const uint32_t k = sectorSize / 512;
+    DiskImage disk = BlankDisk(131072 / k, sectorSize);
+    PutGpt(disk, StandardGpt(131072 / k,
+                             {{EspType, 2048 / k, 67584 / k - 1, u"EFI system partition"},
+                              {ReservedType, 67584 / k, 100352 / k - 1, u"Microsoft reserved"},
+                              {BasicDataType, 100352 / k, 116736 / k - 1, u"Basic data partition"},
+                              {"DE94BBA4-06D1-4D40-A16A-BFD50179D6AC", 116736 / k, 125952 / k - 1,
+                               u"Windows RE"},
+                              {LinuxType, 125952 / k, 131039 / k - 1, u"Linux"}}));
+    PutFat32WithBackup(disk, 2048 / k, 65536 / k);
+    PutNtfsWithBackup(disk, 100352 / k, 16384 / k);
+    PutNtfsWithBackup(disk, 116736 / k, 9216 / k);
     return ToBytes(disk);
 }
 
@@ -165,12 +170,12 @@ bool IsFourPartitionLayout(const Layout& layout) {
 }
 
 bool IsGptLayout(const Layout& layout) {
-    return layout.name == GptDisk;
+    return layout.name == GptDisk || layout.name == GptDisk4096;
 }
 
 std::vector<uint8_t> FullImage(const Layout& layout) {
     if (IsGptLayout(layout))
-        return GptImage();
+        return GptImage(layout.sectorSize);
     if (IsFourPartitionLayout(layout))
         return FourPartitionImage(true, true);
     return ChainImage(layout.records, true);
@@ -255,10 +260,11 @@ struct RunResult {
 };
 
 // The whole sequence of the program over drive 0.
-RunResult RunWhole(std::vector<uint8_t>& image) {
+RunResult RunWhole(std::vector<uint8_t>& image, unsigned sectorSize = 512) {
     MemoryDrive& drive = MemoryDriveAt(0);
     drive.bytes.swap(image);
     drive.present = true;
+    drive.sectorSize = sectorSize;
     drive.reads = 0;
     size_t base = HeapInUse.load();
     HeapPeak = base;
@@ -297,13 +303,13 @@ Row Measure(const Layout& layout) {
     std::vector<uint8_t> image = FullImage(layout);
     bool peakReset = ResetPeakRss();
     std::vector<double> times, summaryTimes;
-    RunResult first = RunWhole(image);
+    RunResult first = RunWhole(image, layout.sectorSize);
     times.push_back(first.seconds);
     summaryTimes.push_back(first.summarySeconds);
     double total = first.seconds;
     // Repeats until a second has been spent, at least 3 and at most 50 runs.
     while ((total < 1.0 || times.size() < 3) && times.size() < 50) {
-        RunResult again = RunWhole(image);
+        RunResult again = RunWhole(image, layout.sectorSize);
         times.push_back(again.seconds);
         summaryTimes.push_back(again.summarySeconds);
         total += again.seconds;
@@ -373,11 +379,9 @@ int main() {
     ConsoleOut = DevNull("w");
     ConsoleIn = DevNull("r");
     const std::vector<Layout> layouts = {
-        {FourPartitions, 2, 2},
-        {GptDisk, 0, 0},
-        {"chain 1,000", 1000, 1000},
-        {"chain 10,000", 10000, 10000},
-        {"chain 100,000", 100000, 100000},
+        {FourPartitions, 2, 2},         {GptDisk, 0, 0},
+        {GptDisk4096, 0, 0, 4096},      {"chain 1,000", 1000, 1000},
+        {"chain 10,000", 10000, 10000}, {"chain 100,000", 100000, 100000},
     };
     std::vector<Row> rows;
     for (const Layout& layout : layouts) {

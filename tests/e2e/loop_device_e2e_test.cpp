@@ -23,11 +23,14 @@ class LoopDeviceTest : public ProgramTest {
         ProgramTest::TearDown();
     }
 
-    // Attaches the first sizeLimit bytes of image; "" with *why when it cannot.
-    std::string Attach(const std::string& image, uint64_t sizeLimit, std::string* why) {
+    // Attaches the first sizeLimit bytes of image as a device of sectorSize-byte
+    // logical sectors; "" with *why when it cannot.
+    std::string Attach(const std::string& image, uint64_t sizeLimit, std::string* why,
+                       unsigned sectorSize = 512) {
         std::string log = Path("losetup.log");
         std::string command = "PATH=\"$PATH:/usr/sbin:/sbin\" losetup --find --show --sizelimit " +
-                              std::to_string(sizeLimit) + " '" + image + "' 2>'" + log + "'";
+                              std::to_string(sizeLimit) + " --sector-size " +
+                              std::to_string(sectorSize) + " '" + image + "' 2>'" + log + "'";
         std::string device = Trimmed(CommandOutput(command));
         if (device.rfind("/dev/loop", 0) != 0) {
             *why = "losetup cannot attach a loop device: " + ReadTextFile(log);
@@ -68,6 +71,34 @@ TEST_P(LoopDeviceTest, SizeComesFromTheBlockDevice) {
     EXPECT_EQ(run.Report("Zero0list.txt"),
               ReportHeader + ScanHeading + ZeroCheck(1, disk.Get(1)) + "\n");
     EXPECT_EQ(DifferenceFrom(before), "") << "the run changed the disk behind the loop device";
+}
+
+// A device of 4096-byte sectors tells its size (BLKSSZGET): the 4Kn disk reads as
+// made, and a disk partitioned for 512-byte sectors, attached as a USB bridge of
+// 4096-byte sectors would present it, is said to be so and never repaired.
+TEST_P(LoopDeviceTest, SectorSizeComesFromTheBlockDevice) {
+    for (const char* sample : {"4kn-gpt.img", "classic.img"}) {
+        const std::string image = PutSample(sample);
+        if (image.empty())
+            return;
+        std::string why;
+        const std::string device = Attach(image, 64 << 20, &why, 4096);
+        if (device.empty())
+            GTEST_SKIP() << why;
+        const std::string summary = Run(Answered({device}, "y\n")).Report("Bootsieve.txt");
+        const bool native4096 = std::string(sample) == "4kn-gpt.img";
+        const size_t header = summary.find('\n') + 1;
+        const std::string headerLine = summary.substr(header, summary.find('\n', header) - header);
+        EXPECT_EQ(headerLine.substr(headerLine.size() - 19), ", 4096-byte sectors") << headerLine;
+        EXPECT_EQ(summary.find("  1           256         2048 =        8 MiB  EFI system "
+                               "partition\n") != std::string::npos,
+                  native4096);
+        EXPECT_EQ(summary.find("Partition table fits 512-byte sectors, not this drive's "
+                               "4096-byte sectors") != std::string::npos,
+                  !native4096);
+        EXPECT_EQ(std::system(("losetup -d '" + device_ + "'").c_str()), 0);
+        device_.clear();
+    }
 }
 
 // Only the native program opens Linux block devices.
