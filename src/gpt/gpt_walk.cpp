@@ -14,6 +14,7 @@
 #include "output/output.h"
 #include "partition/partition_types.h"
 #include "volume/backup_boot_sector.h"
+#include "volume/boot_files.h"
 #include "volume/partition_place.h"
 #include "volume/volume_examine.h"
 #include "volume/volume_kind.h"
@@ -332,7 +333,9 @@ void ExamineEntry(const GptWalk& walk, const GptEntry& e) {
                                e.first,
                                e.last - e.first + 1,
                                PartitionOrigin::Gpt,
-                               walk.diskSectors};
+                               walk.diskSectors,
+                               false,
+                               type && type->efiSystem};
     if (!HasBootSignature()) {
         Report("\n#%u BPB sector signature is not 0xaa55. (sector %llu)\n", e.number, Ull(e.first));
         if (Detail(walk)) {
@@ -342,9 +345,10 @@ void ExamineEntry(const GptWalk& walk, const GptEntry& e) {
         return;
     }
     const VolumeKind kind = IdentifyVolumeContent(SectorBuffer);
-    if (kind == VolumeKind::Unknown)
+    if (kind == VolumeKind::Unknown) {
+        ReportEspNotFat(place, kind);
         ReportOtherType(walk, e);
-    else
+    } else
         ExamineVolumeOfKind(kind, place);
 }
 

@@ -19,6 +19,8 @@ PartitionEntry MbrPartitionTable[PartitionEntries];
 
 namespace {
 
+constexpr uint8_t ActiveStatus = 0x80;
+
 // Extended boot records already opened on this drive in this pass; the MBR counts.
 std::unordered_set<uint64_t> OpenedRecords;
 
@@ -185,9 +187,16 @@ void WalkPartitions(int disk, Pass pass, uint64_t diskSectors) {
         if (entry.type == 0)
             continue;
         ++found;
-        const PartitionPlace place{
-            disk,       pass, i + 1, entry.type, entry.start, entry.count, PartitionOrigin::Primary,
-            diskSectors};
+        const PartitionPlace place{disk,
+                                   pass,
+                                   i + 1,
+                                   entry.type,
+                                   entry.start,
+                                   entry.count,
+                                   PartitionOrigin::Primary,
+                                   diskSectors,
+                                   entry.status == ActiveStatus,
+                                   entry.type == TypeEfiSystem};
         if (PartitionKindOf(entry.type) == PartitionKind::GptProtective) {
             ExamineGptContainer(place, gptIndex, i);
             continue;

@@ -16,7 +16,9 @@ struct PartitionPlace {
     uint64_t first; // absolute first sector: the boot sector
     uint64_t count; // sectors in the partition
     PartitionOrigin origin;
-    uint64_t diskSectors; // the disk's size in sectors; 0 when not known
+    uint64_t diskSectors;   // the disk's size in sectors; 0 when not known
+    bool active = false;    // a primary entry of status 80: the MBR's code starts it
+    bool efiSystem = false; // MBR type EF or the GPT type of the EFI system partition
 };
 
 inline bool InDetail(const PartitionPlace& place) {
