@@ -29,7 +29,7 @@ struct BootFileRow {
 
 // In the order of the report; a file that two rows find is listed once.
 const BootFileRow BootFileTable[] = {
-    {"\\EFI\\*\\*.efi", OnEsp | OnOtherFat},
+    {"\\EFI\\*\\*.efi", OnEsp},
     {"\\EFI\\*\\*\\*.efi", OnEsp},
     {"\\EFI\\BOOT\\BOOTX64.EFI", OnEsp},
     {"\\EFI\\BOOT\\BOOTIA32.EFI", OnEsp},
@@ -44,6 +44,7 @@ const BootFileRow BootFileTable[] = {
     {"\\Windows\\System32\\winload.efi", OnOtherVolume},
     {"\\boot\\grub\\grub.cfg", OnOtherVolume},
     {"\\boot\\grub\\i386-pc\\core.img", OnOtherVolume},
+    {"\\EFI\\*\\*.efi", OnOtherFat},
     {"\\EFI\\BOOT\\*.efi", OnOtherFat},
 };
 
@@ -188,8 +189,12 @@ bool BootCodeRuns(const PartitionPlace& place) {
     return place.origin == PartitionOrigin::Primary && place.active;
 }
 
+// An EFI system partition that firmware cannot read has had its line; its files
+// are listed, not weighed.
 void ReportProblems(const PartitionPlace& place, const Search& search, uint8_t places,
-                    const VolumeCodeRow* code) {
+                    const VolumeCodeRow* code, VolumeKind kind) {
+    if ((places & OnEsp) && kind == VolumeKind::Ntfs)
+        return;
     if ((places & OnEsp) && !HasEfiLoader(search))
         Report("#%d EFI system partition holds no boot loader: no .efi file under \\EFI.\n",
                place.number);
@@ -242,7 +247,7 @@ void ExamineBootFiles(const PartitionPlace& place, VolumeKind kind) {
     } else {
         if (InDetail(place))
             ListFound(place, search);
-        ReportProblems(place, search, places, code);
+        ReportProblems(place, search, places, code, kind);
     }
     std::memcpy(SectorBuffer, bootSector, sectorSize);
 }

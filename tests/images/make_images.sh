@@ -308,13 +308,15 @@ fill_esp() {
     dummy_file "$files/boot.stl" 900 S
     dummy_file "$files/kd_02_10df.dll" 300 K
     dummy_file "$files/kdstub.dll" 300 K
+    dummy_file "$files/boot.sdi" 3000 I
+    dummy_file "$files/winsipolicy.p7b" 500 P
     dummy_file "$files/BOOTX64.EFI" 2100 M
     dummy_file "$files/grubx64.efi" 1200 G
     fat mmd "$image" "$start" ::/EFI ::/EFI/Microsoft ::/EFI/Microsoft/Boot ::/EFI/BOOT \
         ::/EFI/Microsoft/Boot/Fonts ::/EFI/Microsoft/Boot/en-US
     fat mcopy "$image" "$start" "$files/bootmgfw.efi" "$files/bootmgr.efi" "$files/memtest.efi" \
         "$files/BCD" "$files/BCD.LOG" "$files/boot.stl" "$files/kd_02_10df.dll" \
-        "$files/kdstub.dll" ::/EFI/Microsoft/Boot/
+        "$files/kdstub.dll" "$files/boot.sdi" "$files/winsipolicy.p7b" ::/EFI/Microsoft/Boot/
     fat mcopy "$image" "$start" "$files/BOOTX64.EFI" "$files/grubx64.efi" ::/EFI/BOOT/
     fat mdel "$image" "$start" ::/EFI/BOOT/grubx64.efi
     rm -rf "$files"
