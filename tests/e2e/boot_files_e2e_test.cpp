@@ -176,8 +176,9 @@ TEST_P(BootFilesTest, SamplesHoldWhatTheReadersMustGetPast) {
         return;
     EXPECT_NE(Sleuthkit("fls", gpt, 2048, "-r -d").find("EFI/BOOT/_rubx64.efi"), std::string::npos);
     EXPECT_EQ(Run(Drives({gpt})).Report("BPB0list.txt").find("rubx64"), std::string::npos);
+    const uint64_t windows = SampleTable("windows-bios.img").at(1).start;
     const std::string winload =
-        Sleuthkit("istat", bios, 6144, Inode(bios, 6144, "\\Windows\\System32\\winload.exe"));
+        Sleuthkit("istat", bios, windows, Inode(bios, windows, "\\Windows\\System32\\winload.exe"));
     EXPECT_NE(winload.find("Type: $ATTRIBUTE_LIST"), std::string::npos) << winload;
 }
 

@@ -379,7 +379,7 @@ put_windows_ntfs_code() {
 }
 
 make_windows_bios() {
-    local image=windows-bios.img reserved=2048 reserved_size=4096 windows=6144 windows_size=4096
+    local image=windows-bios.img reserved=2048 reserved_size=3072 windows=5120 windows_size=3072
     rm -f "$image"
     truncate -s $(((windows + windows_size) * 512)) "$image"
     sfdisk --quiet --no-reread --no-tell-kernel "$image" <<EOF

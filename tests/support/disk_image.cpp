@@ -690,7 +690,8 @@ std::vector<uint8_t> NtfsIndexRoot(const std::vector<NtfsNode>& nodes, const Ntf
     PutLe(last.data() + 8, 16, 2);
     PutLe(last.data() + 12, 2, 4);
     entries.insert(entries.end(), last.begin(), last.end());
-    std::vector<uint8_t> value(0x20, 0);
+    std::vector<uint8_t> value(0x20 + entries.size(), 0);
+    std::copy(entries.begin(), entries.end(), value.begin() + 0x20);
     PutLe(value.data(), 0x30, 4);
     PutLe(value.data() + 4, 1, 4);
     PutLe(value.data() + 8, 4096, 4);
@@ -698,7 +699,6 @@ std::vector<uint8_t> NtfsIndexRoot(const std::vector<NtfsNode>& nodes, const Ntf
     PutLe(value.data() + 0x10, 0x10, 4);
     PutLe(value.data() + 0x14, 0x10 + entries.size(), 4);
     PutLe(value.data() + 0x18, 0x10 + entries.size(), 4);
-    value.insert(value.end(), entries.begin(), entries.end());
     return value;
 }
 
