@@ -160,11 +160,16 @@ bool ReadStream(FsVolume& volume, const std::vector<NtfsRun>& runs, uint64_t off
             MarkUnreadable(volume, referrer);
             return false;
         }
-        const uint64_t piece =
-            std::min(length - done, (run->vcn + run->length - vcn) * cluster - within);
-        const uint64_t at = (run->lcn + (vcn - run->vcn)) * cluster + within;
+        // A sparse run may be far longer than anything read: its clusters are
+        // counted only as far as the bytes still wanted reach.
+        const uint64_t left = run->vcn + run->length - vcn;
+        const uint64_t piece = left > (length - done) / cluster + 1
+                                   ? length - done
+                                   : std::min(length - done, left * cluster - within);
+        const uint64_t at =
+            run->sparse ? referrer : (run->lcn + (vcn - run->vcn)) * cluster + within;
         if (done == 0)
-            *where = run->sparse ? referrer : at;
+            *where = at;
         if (!run->sparse && !ReadVolumeBytes(volume, at, piece, out.data() + done))
             return false;
         done += piece;

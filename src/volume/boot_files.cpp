@@ -74,9 +74,10 @@ const LoaderRule LoaderRules[] = {
     {LoadsNtldr, "\\ntldr", "The boot sector loads NTLDR, but \\ntldr is missing."},
 };
 
-// Directories a pattern may open on one volume: \EFI\*\*\ on a hostile volume
-// could otherwise name millions.
+// Directories a pattern may open for each "*", and files whose details are read
+// on one volume: \EFI\*\*\ on a hostile volume could otherwise name millions.
 constexpr size_t MaxPatternDirectories = 64;
+constexpr unsigned MaxDetailReads = 1024;
 
 struct BootFile {
     std::string path; // as stored
@@ -87,6 +88,7 @@ struct BootFile {
 struct Search {
     FsVolume volume;
     std::vector<BootFile> found;
+    unsigned detailReads = 0;
 };
 
 bool EndsWith(const std::string& name, const std::string& suffix) {
@@ -138,6 +140,7 @@ void KeepMatchingFiles(Search& search, const std::vector<Reached>& directories,
             return;
         for (FsEntry& e : entries)
             if (!e.directory && EndsWith(e.name, suffix) &&
+                ++search.detailReads <= MaxDetailReads &&
                 ReadEntryDetails(search.volume, e) == FsResult::Found)
                 Keep(search, directory.path + "\\" + e.name, e);
     }

@@ -114,22 +114,12 @@ const BootFilesCase BootFilesCases[] = {
          });
      },
      Files({"\\EFI\\Microsoft\\Boot\\BCD  3000"}) + NoLoader, NoLoader},
-    {"GPT ESP with bootmgfw.efi and no BCD",
-     [] {
-         return Gpt(EspType, [](DiskImage& d) {
-             Fat32(d, {{"\\EFI\\Microsoft\\Boot\\bootmgfw.efi", 1500}});
-         });
-     },
-     "", "#1 \\EFI\\Microsoft\\Boot\\bootmgfw.efi without \\EFI\\Microsoft\\Boot\\BCD.\n"},
     {"ESP holding NTFS: listed, not weighed",
      [] { return Mbr(0x00, 0xEF, [](DiskImage& d) { Ntfs(d, {}); }); }, NoBootFiles(1),
      "#1 EFI system partition holds NTFS, not FAT.\n"},
     {"GPT ESP holding exFAT",
      [] { return Gpt(EspType, [](DiskImage& d) { PutExFatVolume(d, Start, Count); }); }, "",
      "#1 EFI system partition holds exFAT, not FAT.\n"},
-    {"GPT ESP holding BitLocker",
-     [] { return Gpt(EspType, [](DiskImage& d) { PutBitLockerBootSector(d, Start); }); }, "",
-     "#1 EFI system partition holds BitLocker, not FAT.\n"},
     {"MBR type EF whose signed first sector is no file system's",
      [] { return Mbr(0x00, 0xEF, [](DiskImage& d) { Sign(d, Start); }); },
      "#1 EFI system partition holds no file system, not FAT.\n000: 00 00",
@@ -167,16 +157,6 @@ const BootFilesCase BootFilesCases[] = {
          });
      },
      NoBootFiles(1), ""},
-    {"Windows XP code on the active FAT32 partition without \\ntldr",
-     [] {
-         return Mbr(0x80, 0x0C, [](DiskImage& d) {
-             Fat32(d, {{"\\boot.ini", 200}, {"\\NTDETECT.COM", 47564}});
-             PutCode(d, Start + 6, {{0x80, "B6 D1"}});
-         });
-     },
-     Files({"\\NTDETECT.COM  47564", "\\boot.ini  200"}) +
-         "#1 The boot sector loads NTLDR, but \\ntldr is missing.\n",
-     "#1 The boot sector loads NTLDR, but \\ntldr is missing.\n"},
     {"a bootable stick: GRUB's files, then the fallback loader",
      [] {
          return Mbr(0x80, 0x0C, [](DiskImage& d) {
