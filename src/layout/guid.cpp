@@ -8,7 +8,7 @@
 namespace {
 
 const GptType Types[] = {
-    {"C12A7328-F81F-11D2-BA4B-00A0C93EC93B", "EFI system partition", GptRole::ByContent},
+    {"C12A7328-F81F-11D2-BA4B-00A0C93EC93B", "EFI system partition", GptRole::ByContent, true},
     {"21686148-6449-6E6F-744E-656564454649", "BIOS boot partition", GptRole::Skipped},
     {"E3C9E316-0B5C-4DB8-817D-F92DF00215AE", "Microsoft reserved", GptRole::Skipped},
     {"EBD0A0A2-B9E5-4433-87C0-68B6B72699C7", "Microsoft basic data", GptRole::ByContent},

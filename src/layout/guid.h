@@ -23,6 +23,7 @@ struct GptType {
     const char* guid; // as FormatGuid prints it
     const char* name;
     GptRole role;
+    bool efiSystem = false; // the EFI system partition, where firmware looks for loaders
 };
 
 // The row of the type, or nullptr for a type without one.

@@ -16,6 +16,8 @@ const PartitionType Types[] = {
     {TypeDellUtility, "Dell PowerEdge Server utilities (FAT fs)", PartitionKind::Other},
     // The listing has always shown the protective entry as not listed.
     {TypeGptProtective, "Not listed", PartitionKind::GptProtective},
+    // Examined by its content like the FAT types; a FAT32 one keeps its backup at sector 6.
+    {TypeEfiSystem, "EFI system partition", PartitionKind::Fat32},
 };
 
 const PartitionType NotListed = {0, "Not listed", PartitionKind::Other};

@@ -16,6 +16,7 @@ constexpr uint8_t TypeExtendedLba = 0x0F;
 constexpr uint8_t TypeDynamicDisk = 0x42;
 constexpr uint8_t TypeDellUtility = 0xDE;
 constexpr uint8_t TypeGptProtective = 0xEE;
+constexpr uint8_t TypeEfiSystem = 0xEF;
 
 enum class PartitionKind {
     Empty,

@@ -19,6 +19,8 @@ PartitionEntry MbrPartitionTable[PartitionEntries];
 
 namespace {
 
+constexpr uint8_t ActiveStatus = 0x80;
+
 // Extended boot records already opened on this drive in this pass; the MBR counts.
 std::unordered_set<uint64_t> OpenedRecords;
 
@@ -237,7 +239,9 @@ void WalkPartitions(int disk, Pass pass, uint64_t diskSectors, bool otherSectorS
                                    entry.count,
                                    PartitionOrigin::Primary,
                                    diskSectors,
-                                   layouts[i]};
+                                   layouts[i],
+                                   entry.status == ActiveStatus,
+                                   entry.type == TypeEfiSystem};
         if (PartitionKindOf(entry.type) == PartitionKind::GptProtective) {
             ExamineGptContainer(place, gptIndex, i);
             continue;

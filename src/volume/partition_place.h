@@ -29,6 +29,8 @@ struct PartitionPlace {
     PartitionOrigin origin;
     uint64_t diskSectors; // the disk's size in sectors; 0 when not known
     PlaceLayout layout = PlaceLayout::Sound;
+    bool active = false;    // a primary entry of status 80: the MBR's code starts it
+    bool efiSystem = false; // MBR type EF or the GPT type of the EFI system partition
 };
 
 inline bool InDetail(const PartitionPlace& place) {

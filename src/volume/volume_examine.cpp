@@ -8,6 +8,7 @@
 #include "layout/volume_kind.h"
 #include "output/output.h"
 #include "volume/backup_boot_sector.h"
+#include "volume/boot_files.h"
 #include "volume/exfat.h"
 #include "volume/volume_checks.h"
 
@@ -67,6 +68,7 @@ void ExamineFat(const PartitionPlace& place) {
     }
     CheckBytesPerSector(place, VolumeKind::Fat);
     CheckVolumeInPartition(place, VolumeKind::Fat);
+    ExamineBootFiles(place, VolumeKind::Fat);
 }
 
 // The summary pass does not compare the FAT32 backup.
@@ -79,6 +81,7 @@ void ExamineFat32(const PartitionPlace& place) {
     }
     CheckBytesPerSector(place, VolumeKind::Fat32);
     CheckVolumeInPartition(place, VolumeKind::Fat32);
+    ExamineBootFiles(place, VolumeKind::Fat32);
     if (InDetail(place))
         VerifyFat32Backup(place, backupField);
 }
@@ -91,6 +94,7 @@ void ExamineNtfs(const PartitionPlace& place) {
     }
     CheckBytesPerSector(place, VolumeKind::Ntfs);
     CheckVolumeInPartition(place, VolumeKind::Ntfs);
+    ExamineBootFiles(place, VolumeKind::Ntfs);
     VerifyNtfsBackup(place);
 }
 
@@ -111,6 +115,13 @@ void ExamineBitLocker(const PartitionPlace& place) {
         DumpSector();
 }
 
+// An EFI system partition whose signed first sector is no file system's.
+void ExamineEspWithoutFileSystem(const PartitionPlace& place) {
+    ReportEspNotFat(place, VolumeKind::Unknown);
+    if (InDetail(place))
+        DumpSector();
+}
+
 void ExamineByType(const PartitionPlace& place) {
     if (PartitionKindOf(place.type) == PartitionKind::Dynamic)
         return;
@@ -126,18 +137,21 @@ void ExamineVolume(const PartitionPlace& place) {
     VolumeKind kind = VolumeKind::Unknown;
     if (ContentDecides(place.type)) {
         const VolumeKind content = IdentifyVolumeContent(SectorBuffer);
-        if (ContentBelongsElsewhere(place.type, content))
+        if (ContentBelongsElsewhere(place.type, content) && !place.efiSystem)
             Report("\n#%d Partition type %02x holds a %s boot sector.\n", place.number, place.type,
                    VolumeKindName(content));
-        kind = content != VolumeKind::Unknown ? content : KindOfType(place.type);
+        kind = content != VolumeKind::Unknown || place.efiSystem ? content : KindOfType(place.type);
     }
-    if (kind == VolumeKind::Unknown)
+    if (kind == VolumeKind::Unknown && place.efiSystem)
+        ExamineEspWithoutFileSystem(place);
+    else if (kind == VolumeKind::Unknown)
         ExamineByType(place);
     else
         ExamineVolumeOfKind(kind, place);
 }
 
 void ExamineVolumeOfKind(VolumeKind kind, const PartitionPlace& place) {
+    ReportEspNotFat(place, kind);
     switch (kind) {
     case VolumeKind::Fat: ExamineFat(place); break;
     case VolumeKind::Fat32: ExamineFat32(place); break;

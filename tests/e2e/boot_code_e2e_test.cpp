@@ -204,7 +204,7 @@ const DamageCase DamageCases[] = {
          const std::string line =
              Line("#1 Hidden sectors 2048, but the partition starts at sector %llu.\n", c.ntfs);
          return std::pair{Reconciled + line + ExtendedHeading(3, 0),
-                          Placeholder + line + BackupOk(c.ntfs + c.ntfsCount - 1)};
+                          Placeholder + line + NoBootFiles(1) + BackupOk(c.ntfs + c.ntfsCount - 1)};
      }},
     {"FAT32 volume enlarged beyond its partition", "classic.img",
      [](const std::string& image, const ClassicPlaces& c) {
@@ -215,7 +215,7 @@ const DamageCase DamageCases[] = {
              Line("#2 Volume of %llu sectors does not fit its partition of %llu sectors.\n",
                   c.fat32Count + 2048, c.fat32Count);
          return std::pair{Reconciled + line + ExtendedHeading(3, 0),
-                          Placeholder + line + BackupOk(c.fat32 + 6)};
+                          Placeholder + line + NoBootFiles(2) + BackupOk(c.fat32 + 6)};
      }},
     {"$MFT cluster number changed", "classic.img",
      [](const std::string& image, const ClassicPlaces& c) {
@@ -224,7 +224,9 @@ const DamageCase DamageCases[] = {
          const uint64_t sector = c.ntfs + ReadImageSector(image, c.ntfs)[0x0D];
          EXPECT_NE(Le(ReadImageSector(image, sector), 0, 4), 0x454C4946u); // FILE
          const std::string line =
-             Line("#1 $MFT at sector %llu does not start with FILE.\n", sector);
+             Line("#1 $MFT at sector %llu does not start with FILE.\n", sector) +
+             Line("#1 NTFS file system unreadable at sector %llu; its files are not checked.\n",
+                  sector);
          return std::pair{Reconciled + line + ExtendedHeading(3, 0),
                           Placeholder + line + BackupOk(c.ntfs + c.ntfsCount - 1)};
      }},

@@ -213,21 +213,21 @@ std::string ExpectedClassicDetail(const ClassicLayout& c, const SfdiskPartition&
                                   const SfdiskPartition& fat32) {
     auto sector = [&](uint64_t n) { return ReadImageSector(c.image, n); };
     Sector ntfsBoot = sector(ntfs.start), fat32Boot = sector(fat32.start);
-    std::string text = ReportHeader + SizeHeader(c.bytes) + HexDump(c.mbr) +
-                       "MBRcode compare failed\nMBR boot code: none (all zero).\n" +
-                       Listing(c.mbr) + "Partition size matches disk size.\n" +
-                       BootSectorHeading(1, "NTFS", ntfs.start) + HexDump(ntfsBoot) +
-                       NtfsDecoded(ntfsBoot) + Placeholder + BackupOk(ntfs.start + ntfs.size - 1) +
-                       BootSectorHeading(2, "FAT", fat32.start) + HexDump(fat32Boot) +
-                       Fat32Decoded(fat32Boot) + Placeholder +
-                       BackupOk(fat32.start + Le(fat32Boot, 0x32, 2));
+    std::string text =
+        ReportHeader + SizeHeader(c.bytes) + HexDump(c.mbr) +
+        "MBRcode compare failed\nMBR boot code: none (all zero).\n" + Listing(c.mbr) +
+        "Partition size matches disk size.\n" + BootSectorHeading(1, "NTFS", ntfs.start) +
+        HexDump(ntfsBoot) + NtfsDecoded(ntfsBoot) + Placeholder + NoBootFiles(1) +
+        BackupOk(ntfs.start + ntfs.size - 1) + BootSectorHeading(2, "FAT", fat32.start) +
+        HexDump(fat32Boot) + Fat32Decoded(fat32Boot) + Placeholder + NoBootFiles(2) +
+        BackupOk(fat32.start + Le(fat32Boot, 0x32, 2));
     const uint64_t fat16 = c.logicals[0], fat12 = c.logicals[1], linux = c.logicals[2];
     text += ExtendedHeading(3, 0) + Listing(sector(c.records[0])) +
             BootSectorHeading(1, "FAT", fat16) + HexDump(sector(fat16)) +
-            FatDecoded(sector(fat16)) + Placeholder;
+            FatDecoded(sector(fat16)) + Placeholder + NoBootFiles(1);
     text += ExtendedHeading(2, 0) + Listing(sector(c.records[1])) +
             BootSectorHeading(1, "FAT", fat12) + HexDump(sector(fat12)) +
-            FatDecoded(sector(fat12)) + Placeholder;
+            FatDecoded(sector(fat12)) + Placeholder + NoBootFiles(1);
     text += ExtendedHeading(2, 0) + Listing(sector(c.records[2])) + Unlisted(1, linux) +
             HexDump(sector(linux));
     return text + "\n";

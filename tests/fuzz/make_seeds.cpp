@@ -2,7 +2,8 @@
 // the directory given as the first argument: crafted disks that reach every
 // partition type, extended chains and their loops, the backup comparisons, the
 // restore, the reserved-sector scan and the device failures, named boot code, the
-// GRUB 2 core image and the active flags, hidden sectors, sizes and $MFT records.
+// GRUB 2 core image and the active flags, hidden sectors, sizes and $MFT records,
+// and the FAT and NTFS volumes whose files the boot files examination reads.
 // Further arguments name disk image files that become seeds as well.
 #include <algorithm>
 #include <cstdio>
@@ -447,6 +448,57 @@ DiskImage MisplacedVolumes() {
     return disk;
 }
 
+// The files each boot path needs: a GPT disk whose ESP holds Windows' loaders and
+// whose basic data volume holds a compressed \bootmgr without its BCD; an MBR disk
+// with an ESP of type EF, an active NTFS volume whose Windows boot code misses
+// \bootmgr and a FAT32 stick with XP boot code.
+DiskImage BootFilesGpt() {
+    DiskImage disk = BlankDisk(MaxImageSectors);
+    PutGpt(disk, StandardGpt(MaxImageSectors, {{EspType, 2048, 4095, u"EFI system partition"},
+                                               {BasicDataType, 4096, 8000, u"Basic data"}}));
+    PutFat32WithBackup(disk, 2048, 2048);
+    PutFatFiles(disk, 2048,
+                {{"\\EFI\\Microsoft\\Boot\\bootmgfw.efi", 1500},
+                 {"\\EFI\\Microsoft\\Boot\\BCD", 3000},
+                 {"\\EFI\\BOOT\\BOOTX64.EFI", 1400},
+                 {"\\EFI\\ubuntu\\shimx64.efi", 900}});
+    PutNtfsWithBackup(disk, 4096, 3905);
+    PutNtfsFiles(disk, 4096,
+                 {{"\\bootmgr", 9000, true}, {"\\Windows\\System32\\winload.efi", 700}});
+    return disk;
+}
+
+DiskImage BootFilesMbr() {
+    DiskImage disk = BlankDisk(MaxImageSectors);
+    PutTable(disk, 0, {{0, 0xEF, 63, 2100}, {0x80, 0x07, 2163, 2100}, {0, 0x0C, 4263, 2100}});
+    PutFat32WithBackup(disk, 63, 2100);
+    PutFatFiles(disk, 63, {{"\\EFI\\Microsoft\\Boot\\bootmgfw.efi", 1500}});
+    PutNtfsWithBackup(disk, 2163, 2100);
+    PutNtfsFiles(disk, 2163, {{"\\Boot\\BCD", 3000}});
+    PutHex(disk, 2163, 0x80, "55 AA 75 06");
+    PutHex(disk, 2163, 0x110, "0A 13");
+    PutFat32WithBackup(disk, 4263, 2100);
+    PutFatFiles(disk, 4263, {{"\\boot.ini", 200}, {"\\boot\\grub\\grub.cfg", 90}});
+    PutHex(disk, 4263, 0x80, "B6 D1");
+    return disk;
+}
+
+// Structures the readers must not follow: a FAT32 root whose full cluster names
+// itself as the next, an NTFS root record whose update sequence does not match.
+DiskImage BootFilesHostile() {
+    DiskImage disk = BlankDisk(MaxImageSectors);
+    PutTable(disk, 0, {{0x80, 0x0C, 63, 2100}, {0, 0x07, 2163, 2100}});
+    PutFat32WithBackup(disk, 63, 2100);
+    const uint64_t root = 63 + 32 + 2 * 3; // after two FATs of three sectors
+    for (uint64_t s = root; s < root + 8; ++s)
+        Fill(disk, s, 0x41);
+    PutLe(disk.At(63 + 32).data() + 2 * 4, 2, 4);
+    PutNtfsWithBackup(disk, 2163, 2100);
+    PutNtfsFiles(disk, 2163, {{"\\bootmgr", 9000}, {"\\Boot\\BCD", 3000}});
+    disk.At(2163 + 32 + 10)[510] ^= 0xFF;
+    return disk;
+}
+
 // Turns an image file into a seed; sectors past the fuzz image's limit read short.
 bool ConvertImageFile(const std::string& dir, const std::string& path) {
     std::vector<uint8_t> bytes = ReadWholeFile(path);
@@ -512,6 +564,9 @@ int main(int argc, char** argv) {
     ok &= WriteSeed(dir, "grub2-core-past-the-end", GrubMbr(1u << 20, false));
     ok &= WriteSeed(dir, "active-flag-problems", ActiveFlagProblems());
     ok &= WriteSeed(dir, "misplaced-volumes", MisplacedVolumes());
+    ok &= WriteSeed(dir, "boot-files-gpt", BootFilesGpt());
+    ok &= WriteSeed(dir, "boot-files-mbr", BootFilesMbr());
+    ok &= WriteSeed(dir, "boot-files-hostile", BootFilesHostile());
     for (int i = 2; i < argc; ++i)
         ok &= ConvertImageFile(dir, argv[i]);
     return ok ? 0 : 1;

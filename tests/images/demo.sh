@@ -14,7 +14,7 @@ binary=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 mkdir -p "$2"
 dir=$(cd "$2" && pwd)
 images=(classic.img blank.img unsigned.img broken-fat32.img reformatted.img bitlocker.img
-    gpt.img grub2.img install-mbr.img)
+    gpt.img grub2.img install-mbr.img windows-bios.img)
 
 bash "$here/make_images.sh" "$dir"
 cd "$dir"
@@ -61,6 +61,15 @@ echo "   (drive 8), which sfdisk left without an active partition:"
 echo
 for n in 7 8; do
     grep -E 'MBR boot code|GRUB 2 core|marked active|^Boot code' "BPB${n}list.txt"
+done
+echo
+echo "== Boot files in the detail reports of gpt.img (drive 6): the loaders on its EFI system"
+echo "   partition, the boot manager, BCD and loaders on its Windows volume; and of"
+echo "   windows-bios.img (drive 9), whose active System Reserved volume lost \\bootmgr:"
+echo
+for n in 6 9; do
+    grep -E '^>> Disk [0-9]+ #[0-9]+ Boot files|^   \\|^#[0-9]+ (EFI system|.* without |The boot sector loads|.* compressed|.* unreadable)' \
+        "BPB${n}list.txt"
 done
 echo
 echo "== Reserved-sector report $dir/Zero0list.txt, first lines:"

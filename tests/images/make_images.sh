@@ -13,9 +13,20 @@
 #   bitlocker.img     a type 07 partition holding a BitLocker volume's boot sector
 #                     (crafted: no tool here makes BitLocker volumes)
 #   gpt.img           a GPT disk as Windows and Linux share it, made by sgdisk: EFI
-#                     system partition (FAT32), Microsoft reserved, basic data
-#                     (NTFS), Windows recovery environment (NTFS), Linux; with
+#                     system partition (FAT32, Windows' loader files and the
+#                     fallback loader put there by mtools, a loader deleted by
+#                     mdel), Microsoft reserved, basic data (NTFS holding
+#                     \bootmgr, \Boot\BCD and \Windows\System32 written by
+#                     wimapply), Windows recovery environment (NTFS), Linux; with
 #                     gpt.sgdisk, the `sgdisk -p` of its table
+#   xp.img            Windows XP's active FAT16 volume: NTLDR, NTDETECT.COM and
+#                     boot.ini, hidden, system and read-only (mtools)
+#   windows-bios.img  a BIOS Windows disk whose active System Reserved volume
+#                     (NTFS, with the identifying bytes of Windows 8 to 11 boot
+#                     code) holds \Boot\BCD but lost \bootmgr, and a Windows
+#                     volume whose winload.exe has so many hard links that its
+#                     $DATA lies in an extension record named by its
+#                     $ATTRIBUTE_LIST (wimapply)
 #   grub2.img         GRUB 2's MBR code (boot.img) with the first sector of its core
 #                     image (diskboot.img) where boot.img names it, sector 1, and
 #                     an active FAT16 partition
@@ -50,13 +61,16 @@ here=$(cd "$(dirname "$0")" && pwd)
 mkdir -p "$dir"
 cd "$dir"
 
-for tool in truncate sfdisk fdisk sgdisk mkfs.fat mkntfs mkfs.exfat dd od install-mbr cc; do
+for tool in truncate sfdisk fdisk sgdisk mkfs.fat mkntfs mkfs.exfat dd od install-mbr cc mmd mcopy \
+    mdel mattrib wimcapture wimapply; do
     command -v "$tool" >/dev/null || {
         echo "$0: $tool is not installed (packages coreutils, fdisk, gdisk, dosfstools," \
-            "ntfs-3g, exfatprogs, mbr, gcc)" >&2
+            "ntfs-3g, exfatprogs, mbr, gcc, mtools, wimtools)" >&2
         exit 77
     }
 done
+# mtools reads the volumes at image@@offset without looking at the partition table.
+export MTOOLS_SKIP_CHECK=1
 
 # Boot loader images as their packages ship them.
 grub_images=/usr/lib/grub/i386-pc
@@ -91,15 +105,44 @@ make_fat() {
 }
 
 # An NTFS volume on a partition-sized file, copied into IMAGE at sector START.
-# mkntfs keeps the backup boot sector in the partition's last sector.
+# mkntfs keeps the backup boot sector in the partition's last sector. With a
+# WIM, wimapply writes its files into the volume through libntfs-3g.
 make_ntfs() {
-    local image=$1 start=$2 count=$3 label=$4
+    local image=$1 start=$2 count=$3 label=$4 wim=${5:-}
     local part="$image.ntfs.part"
     rm -f "$part"
     truncate -s $((count * 512)) "$part"
     quietly mkntfs -F -Q -p "$start" -H "$heads" -S "$spt" -L "$label" "$part"
+    if [ -n "$wim" ]; then
+        quietly wimapply "$wim" 1 "$part"
+    fi
     dd if="$part" of="$image" bs=512 seek="$start" conv=notrunc,sparse status=none
     rm -f "$part"
+}
+
+# A file of SIZE bytes of LETTER at PATH, its directories made: dummy content for
+# loaders that are listed, never run.
+dummy_file() {
+    local path=$1 size=$2 letter=$3
+    mkdir -p "$(dirname "$path")"
+    head -c "$size" /dev/zero | tr '\0' "$letter" >"$path"
+}
+
+# A WIM of the tree that the function named FILL fills, for make_ntfs.
+make_wim() {
+    local wim=$1 fill=$2 tree="$1.tree"
+    rm -rf "$tree" "$wim"
+    mkdir -p "$tree"
+    "$fill" "$tree"
+    quietly wimcapture "$tree" "$wim"
+    rm -rf "$tree"
+}
+
+# An mtools command on the FAT volume at sector START of IMAGE.
+fat() {
+    local tool=$1 image=$2 start=$3
+    shift 3
+    quietly "$tool" -i "$image@@$((start * 512))" "$@"
 }
 
 # IMAGE of START + SIZE sectors whose MBR lists one partition at START; ATTRS are
@@ -280,12 +323,123 @@ make_gpt() {
         -u 5:55555555-5555-4555-8555-555555555555 "$image"
     sgdisk -p "$image" >gpt.sgdisk
     make_fat "$image" "$esp" "$esp_size" -F 32 -s 1 -n EFI -i E5F1E5F1
-    local start size
+    fill_esp "$image" "$esp"
+    make_wim gpt-windows.wim windows_files
+    local start size wim
     for n in 3 4; do
         read -r start size < <(sgdisk -i "$n" "$image" |
             awk '/^First sector/ {s=$3} /^Partition size/ {z=$3} END {print s, z}')
-        make_ntfs "$image" "$start" "$size" "GPTNTFS$n"
+        wim=""
+        [ "$n" = 3 ] && wim=gpt-windows.wim
+        make_ntfs "$image" "$start" "$size" "GPTNTFS$n" "$wim"
     done
+    rm -f gpt-windows.wim
+}
+
+# Windows' loader files as its setup leaves the EFI system partition, with the
+# fallback loader; mtools stores bootmgfw.efi as an 8.3 name with lower-case
+# flags and Microsoft with a long name. A second loader, deleted by mdel, leaves
+# its entry marked deleted. The Boot directory fills two 512-byte clusters.
+fill_esp() {
+    local image=$1 start=$2 files=esp.files
+    rm -rf "$files"
+    dummy_file "$files/bootmgfw.efi" 2100 M
+    dummy_file "$files/bootmgr.efi" 1900 N
+    dummy_file "$files/memtest.efi" 1700 T
+    dummy_file "$files/BCD" 24576 B
+    dummy_file "$files/BCD.LOG" 1024 L
+    dummy_file "$files/boot.stl" 900 S
+    dummy_file "$files/kd_02_10df.dll" 300 K
+    dummy_file "$files/kdstub.dll" 300 K
+    dummy_file "$files/boot.sdi" 3000 I
+    dummy_file "$files/winsipolicy.p7b" 500 P
+    dummy_file "$files/BOOTX64.EFI" 2100 M
+    dummy_file "$files/grubx64.efi" 1200 G
+    fat mmd "$image" "$start" ::/EFI ::/EFI/Microsoft ::/EFI/Microsoft/Boot ::/EFI/BOOT \
+        ::/EFI/Microsoft/Boot/Fonts ::/EFI/Microsoft/Boot/en-US
+    fat mcopy "$image" "$start" "$files/bootmgfw.efi" "$files/bootmgr.efi" "$files/memtest.efi" \
+        "$files/BCD" "$files/BCD.LOG" "$files/boot.stl" "$files/kd_02_10df.dll" \
+        "$files/kdstub.dll" "$files/boot.sdi" "$files/winsipolicy.p7b" ::/EFI/Microsoft/Boot/
+    fat mcopy "$image" "$start" "$files/BOOTX64.EFI" "$files/grubx64.efi" ::/EFI/BOOT/
+    fat mdel "$image" "$start" ::/EFI/BOOT/grubx64.efi
+    rm -rf "$files"
+}
+
+# A Windows volume as a UEFI installation leaves it: the boot manager and its
+# BCD at the root (non-resident, below a root with $INDEX_ALLOCATION), the
+# loaders in System32.
+windows_files() {
+    dummy_file "$1/bootmgr" 9000 W
+    dummy_file "$1/Boot/BCD" 28672 B
+    dummy_file "$1/Windows/System32/winload.efi" 3300 E
+    dummy_file "$1/Windows/System32/winload.exe" 3100 X
+}
+
+# The System Reserved volume after \bootmgr was lost: the BCD and its language files.
+system_reserved_files() {
+    dummy_file "$1/Boot/BCD" 28672 B
+    dummy_file "$1/Boot/en-US/bootmgr.exe.mui" 800 U
+}
+
+# winload.exe with 40 hard links, as the component store keeps copies: its names
+# no longer fit its record, libntfs-3g gives it an $ATTRIBUTE_LIST and moves its
+# $DATA to an extension record.
+linked_windows_files() {
+    dummy_file "$1/Windows/System32/winload.exe" 3100 X
+    mkdir -p "$1/Windows/WinSxS/Backup"
+    local n
+    for n in $(seq 1 40); do
+        ln "$1/Windows/System32/winload.exe" "$1/Windows/WinSxS/Backup/winload-$n.exe"
+    done
+}
+
+make_xp() {
+    local image=xp.img start=63 size=8001 files=xp.files
+    make_one_partition_disk "$image" "$start" "$size" "type=6, bootable"
+    make_fat "$image" "$start" "$size" -F 16 -s 1 -n XP -i 0C0FFEE0
+    rm -rf "$files"
+    dummy_file "$files/NTLDR" 2500 N
+    dummy_file "$files/NTDETECT.COM" 1400 D
+    printf '[boot loader]\r\ntimeout=30\r\ndefault=multi(0)disk(0)rdisk(0)partition(1)\\WINDOWS\r\n' \
+        >"$files/boot.ini"
+    fat mcopy "$image" "$start" "$files/NTLDR" "$files/NTDETECT.COM" "$files/boot.ini" ::/
+    fat mattrib "$image" "$start" +h +s +r ::/NTLDR ::/NTDETECT.COM ::/boot.ini
+    rm -rf "$files"
+    dump_table "$image"
+}
+
+# The identifying bytes of Windows 8 to 11 NTFS boot code (at 0x80 and 0x110) in
+# the NTFS boot sectors at the sectors given: the boot sector and its backup.
+put_windows_ntfs_code() {
+    local image=$1 sector
+    shift
+    for sector in "$@"; do
+        printf '\x55\xaa\x75\x06' | dd of="$image" bs=1 seek=$((sector * 512 + 0x80)) \
+            conv=notrunc status=none
+        printf '\x0a\x13' | dd of="$image" bs=1 seek=$((sector * 512 + 0x110)) conv=notrunc \
+            status=none
+    done
+}
+
+make_windows_bios() {
+    local image=windows-bios.img reserved=2048 reserved_size=3072 windows=5120 windows_size=3072
+    rm -f "$image"
+    truncate -s $(((windows + windows_size) * 512)) "$image"
+    sfdisk --quiet --no-reread --no-tell-kernel "$image" <<EOF
+label: dos
+label-id: 0x3b10500d
+unit: sectors
+
+start=$reserved, size=$reserved_size, type=7, bootable
+start=$windows, size=$windows_size, type=7
+EOF
+    make_wim reserved.wim system_reserved_files
+    make_wim windows.wim linked_windows_files
+    make_ntfs "$image" "$reserved" "$reserved_size" "System Reserved" reserved.wim
+    make_ntfs "$image" "$windows" "$windows_size" Windows windows.wim
+    rm -f reserved.wim windows.wim
+    put_windows_ntfs_code "$image" "$reserved" $((reserved + reserved_size - 1))
+    dump_table "$image"
 }
 
 # The boot code area, bytes 0 to 439, of IMAGE's MBR from FILE; the partition
@@ -385,3 +539,5 @@ make_install_mbr
 make_stale
 make_4kn_gpt
 make_4kn_mbr
+make_xp
+make_windows_bios

@@ -1,6 +1,8 @@
 #include "disk_image.h"
 
 #include <algorithm>
+#include <array>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -112,7 +114,8 @@ void PutFat32BootSector(DiskImage& disk, uint64_t sector, uint32_t hidden, uint3
     PutLe(s + 0x1A, 255, 2);
     PutLe(s + 0x1C, hidden, 4);
     PutLe(s + 0x20, large, 4);
-    PutLe(s + 0x24, 1000, 4);
+    // 1000 sectors per FAT, fewer where the volume could not hold them.
+    PutLe(s + 0x24, large > 2100 ? 1000 : std::max<uint32_t>(1, large / 1024 + 1), 4);
     PutLe(s + 0x2C, 2, 4);
     PutLe(s + 0x30, 1, 2);
     PutLe(s + 0x32, backup, 2);
@@ -143,17 +146,7 @@ void PutFat16BootSector(DiskImage& disk, uint64_t sector, uint32_t hidden, uint1
 }
 
 void PutMftRecords(DiskImage& disk, uint64_t sector) {
-    const Sector boot = disk.Get(sector);
-    const uint64_t perCluster = boot[0x0D];
-    const uint8_t record[8] = {'F', 'I', 'L', 'E', '0', 0x00, 0x03, 0x00};
-    for (unsigned field : {0x30u, 0x38u}) {
-        uint64_t cluster = 0;
-        for (int i = 7; i >= 0; --i)
-            cluster = cluster << 8 | boot[field + i];
-        const uint64_t at = sector + cluster * perCluster;
-        if (at < disk.sectors)
-            std::memcpy(disk.At(at).data(), record, sizeof record);
-    }
+    PutNtfsFiles(disk, sector, {});
 }
 
 void PutNtfsWithBackup(DiskImage& disk, uint32_t start, uint32_t count) {
@@ -165,10 +158,7 @@ void PutNtfsWithBackup(DiskImage& disk, uint32_t start, uint32_t count) {
 void PutFat32WithBackup(DiskImage& disk, uint32_t start, uint32_t count) {
     PutFat32BootSector(disk, start, start, count, 6);
     disk.At(start + 6) = disk.At(start);
-    // The first FAT, after the 32 reserved sectors: the media byte, the end of
-    // chain mark, and the root directory's one cluster.
-    if (count > 32)
-        PutHex(disk, start + 32, 0, "F8 FF FF 0F FF FF FF 0F FF FF FF 0F");
+    PutFat32RootChain(disk, start);
 }
 
 std::vector<uint8_t> ToBytes(const DiskImage& disk) {
@@ -413,4 +403,404 @@ void ResignGptHeader(DiskImage& disk, uint64_t sector) {
     const uint32_t size = static_cast<uint32_t>(h[0x0C] | h[0x0D] << 8);
     PutLe(h.data() + 0x10, 0, 4);
     PutLe(h.data() + 0x10, TestCrc32(h.data(), std::min<size_t>(size, h.size())), 4);
+}
+
+// ---- Files on crafted volumes ----
+
+namespace {
+
+uint64_t Le(const Sector& s, unsigned at, int width) {
+    uint64_t value = 0;
+    for (int i = width - 1; i >= 0; --i)
+        value = value << 8 | s[at + i];
+    return value;
+}
+
+// Writes bytes from byte offset byte of the disk on; nothing past the disk's end.
+void PutBytesAt(DiskImage& disk, uint64_t byte, const std::vector<uint8_t>& bytes) {
+    const unsigned size = disk.sectorSize;
+    for (uint64_t at = 0; at < bytes.size();) {
+        const uint64_t sector = (byte + at) / size, offset = (byte + at) % size;
+        const uint64_t n = std::min<uint64_t>(size - offset, bytes.size() - at);
+        if (sector >= disk.sectors)
+            return;
+        std::memcpy(disk.At(sector).data() + offset, bytes.data() + at, n);
+        at += n;
+    }
+}
+
+// Writes bytes from sector first on.
+void PutBytes(DiskImage& disk, uint64_t first, const std::vector<uint8_t>& bytes) {
+    PutBytesAt(disk, first * disk.sectorSize, bytes);
+}
+
+std::vector<std::string> Pieces(const std::string& path) {
+    std::vector<std::string> pieces;
+    std::stringstream in(path);
+    for (std::string piece; std::getline(in, piece, '\\');)
+        if (!piece.empty())
+            pieces.push_back(piece);
+    return pieces;
+}
+
+std::string Upper(std::string text) {
+    for (char& c : text)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+struct FatGeometry {
+    uint64_t start, fatSector, fatSectors, fats, rootSector, dataSector, perCluster;
+    unsigned bits;
+    uint32_t rootCluster;
+};
+
+FatGeometry FatGeometryOf(const DiskImage& disk, uint64_t start) {
+    const Sector b = disk.Get(start);
+    FatGeometry g{};
+    g.start = start;
+    g.perCluster = b[0x0D];
+    g.fats = b[0x10];
+    const uint64_t reserved = Le(b, 0x0E, 2), rootEntries = Le(b, 0x11, 2);
+    const bool fat32 = Le(b, 0x16, 2) == 0;
+    g.fatSectors = fat32 ? Le(b, 0x24, 4) : Le(b, 0x16, 2);
+    const uint64_t total = Le(b, 0x13, 2) ? Le(b, 0x13, 2) : Le(b, 0x20, 4);
+    g.fatSector = start + reserved;
+    g.rootSector = g.fatSector + g.fats * g.fatSectors;
+    g.dataSector = g.rootSector + (rootEntries * 32 + disk.sectorSize - 1) / disk.sectorSize;
+    const uint64_t clusters = (total - (g.dataSector - start)) / g.perCluster;
+    g.bits = fat32 ? 32 : clusters < 4085 ? 12 : 16;
+    g.rootCluster = fat32 ? static_cast<uint32_t>(Le(b, 0x2C, 4)) : 0;
+    return g;
+}
+
+void PutFatEntry(DiskImage& disk, const FatGeometry& g, uint32_t cluster, uint32_t value) {
+    for (uint64_t copy = 0; copy < g.fats; ++copy) {
+        const unsigned size = disk.sectorSize;
+        const uint64_t base = (g.fatSector + copy * g.fatSectors) * size;
+        const uint64_t at = base + (g.bits == 12 ? cluster + cluster / 2 : cluster * g.bits / 8);
+        const int width = g.bits == 32 ? 4 : 2;
+        uint64_t old = 0;
+        for (int i = width - 1; i >= 0; --i)
+            old = old << 8 | disk.Get((at + i) / size)[(at + i) % size];
+        uint64_t word = value;
+        if (g.bits == 12)
+            word = cluster & 1 ? (old & 0x000F) | (value << 4) : (old & 0xF000) | (value & 0xFFF);
+        for (int i = 0; i < width; ++i)
+            disk.At((at + i) / size)[(at + i) % size] = static_cast<uint8_t>(word >> (8 * i));
+    }
+}
+
+using FatSlot = std::array<uint8_t, 32>;
+
+uint8_t FatChecksum(const uint8_t* name) {
+    uint8_t sum = 0;
+    for (int i = 0; i < 11; ++i)
+        sum = static_cast<uint8_t>(((sum & 1) << 7) + (sum >> 1) + name[i]);
+    return sum;
+}
+
+// A part of an 8.3 name: short enough, of one case, without the characters it forbids.
+bool FitsPart(const std::string& part, size_t width) {
+    const bool lower =
+        std::any_of(part.begin(), part.end(), [](char c) { return std::islower(c); });
+    const bool upper =
+        std::any_of(part.begin(), part.end(), [](char c) { return std::isupper(c); });
+    return !part.empty() && part.size() <= width && !(lower && upper) &&
+           part.find_first_of(" .+,;=[]") == std::string::npos;
+}
+
+// The slots naming one file: long-name slots when it has no 8.3 name, then the
+// 8.3 slot, with the lower-case flags where one case fits the whole part.
+std::vector<FatSlot> FatSlots(const std::string& name, uint8_t attributes, uint32_t cluster,
+                              uint32_t size, int& tilde) {
+    const size_t dot = name.rfind('.');
+    const std::string base = dot == std::string::npos ? name : name.substr(0, dot);
+    const std::string ext = dot == std::string::npos ? "" : name.substr(dot + 1);
+    const bool fits = FitsPart(base, 8) && (ext.empty() || FitsPart(ext, 3));
+    FatSlot entry{};
+    std::string shortBase = Upper(base), shortExt = Upper(ext).substr(0, 3);
+    if (!fits)
+        shortBase = Upper(base).substr(0, 6) + "~" + std::to_string(++tilde);
+    std::memset(entry.data(), ' ', 11);
+    std::memcpy(entry.data(), shortBase.data(), std::min<size_t>(8, shortBase.size()));
+    std::memcpy(entry.data() + 8, shortExt.data(), shortExt.size());
+    entry[11] = attributes;
+    if (fits && base != Upper(base))
+        entry[12] |= 0x08;
+    if (fits && ext != Upper(ext))
+        entry[12] |= 0x10;
+    PutLe(entry.data() + 20, cluster >> 16, 2);
+    PutLe(entry.data() + 26, cluster & 0xFFFF, 2);
+    PutLe(entry.data() + 28, size, 4);
+    std::vector<FatSlot> slots;
+    if (!fits) {
+        const size_t count = (name.size() + 12) / 13;
+        static const int Units[13] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
+        for (size_t n = count; n >= 1; --n) {
+            FatSlot slot{};
+            slot[0] = static_cast<uint8_t>(n | (n == count ? 0x40 : 0));
+            slot[11] = 0x0F;
+            slot[13] = FatChecksum(entry.data());
+            for (int i = 0; i < 13; ++i) {
+                const size_t at = (n - 1) * 13 + i;
+                const unsigned unit = at < name.size()    ? static_cast<unsigned char>(name[at])
+                                      : at == name.size() ? 0
+                                                          : 0xFFFF;
+                PutLe(slot.data() + Units[i], unit, 2);
+            }
+            slots.push_back(slot);
+        }
+    }
+    slots.push_back(entry);
+    return slots;
+}
+
+struct FatDirectory {
+    uint32_t cluster; // 0: the fixed root of FAT12/16
+    std::vector<FatSlot> slots;
+};
+
+} // namespace
+
+void PutFat32RootChain(DiskImage& disk, uint64_t start) {
+    const FatGeometry g = FatGeometryOf(disk, start);
+    PutFatEntry(disk, g, 0, 0x0FFFFFF8);
+    PutFatEntry(disk, g, 1, 0x0FFFFFFF);
+    PutFatEntry(disk, g, g.rootCluster, 0x0FFFFFFF);
+}
+
+void PutFatFiles(DiskImage& disk, uint64_t start, const std::vector<VolumeFile>& files) {
+    const FatGeometry g = FatGeometryOf(disk, start);
+    const uint32_t endOfChain = g.bits == 12 ? 0xFFF : g.bits == 16 ? 0xFFFF : 0x0FFFFFFF;
+    std::map<std::string, FatDirectory> directories = {{"", {g.rootCluster, {}}}};
+    uint32_t next = std::max<uint32_t>(2, g.rootCluster + 1);
+    int tilde = 0;
+    auto add = [&](const std::string& parent, const std::string& name, bool directory,
+                   uint32_t size) {
+        const uint32_t cluster = directory || size ? next++ : 0;
+        if (cluster)
+            PutFatEntry(disk, g, cluster, endOfChain);
+        for (const FatSlot& slot : FatSlots(name, directory ? 0x10 : 0x20, cluster, size, tilde))
+            directories[parent].slots.push_back(slot);
+        return cluster;
+    };
+    for (const VolumeFile& file : files) {
+        const std::vector<std::string> pieces = Pieces(file.path);
+        std::string parent;
+        for (size_t i = 0; i + 1 < pieces.size(); ++i) {
+            const std::string path = parent + "\\" + Upper(pieces[i]);
+            if (!directories.count(path)) {
+                const uint32_t cluster = add(parent, pieces[i], true, 0);
+                FatSlot dot{}, dotDot{};
+                std::memset(dot.data(), ' ', 11);
+                std::memset(dotDot.data(), ' ', 11);
+                dot[0] = dotDot[0] = dotDot[1] = '.';
+                dot[11] = dotDot[11] = 0x10;
+                PutLe(dot.data() + 26, cluster, 2);
+                PutLe(dotDot.data() + 26, directories[parent].cluster, 2);
+                directories[path] = {cluster, {dot, dotDot}};
+            }
+            parent = path;
+        }
+        add(parent, pieces.back(), false, static_cast<uint32_t>(file.size));
+    }
+    for (const auto& [path, directory] : directories) {
+        std::vector<uint8_t> bytes;
+        for (const FatSlot& slot : directory.slots)
+            bytes.insert(bytes.end(), slot.begin(), slot.end());
+        const uint64_t first = directory.cluster == 0
+                                   ? g.rootSector
+                                   : g.dataSector + (directory.cluster - 2) * g.perCluster;
+        PutBytes(disk, first, bytes); // one cluster each: the tests' directories are small
+    }
+}
+
+namespace {
+
+std::vector<uint8_t> Utf16(const std::string& text) {
+    std::vector<uint8_t> bytes;
+    for (char c : text) {
+        bytes.push_back(static_cast<uint8_t>(c));
+        bytes.push_back(0);
+    }
+    return bytes;
+}
+
+void Pad8(std::vector<uint8_t>& bytes) {
+    bytes.resize((bytes.size() + 7) / 8 * 8, 0);
+}
+
+std::vector<uint8_t> NtfsAttribute(uint32_t type, const std::string& name,
+                                   const std::vector<uint8_t>& value, bool resident,
+                                   uint64_t dataSize, uint16_t flags) {
+    const std::vector<uint8_t> name16 = Utf16(name);
+    const size_t header = resident ? 0x18 : 0x40;
+    std::vector<uint8_t> a(header, 0);
+    a.insert(a.end(), name16.begin(), name16.end());
+    Pad8(a);
+    const size_t valueOffset = a.size();
+    a.insert(a.end(), value.begin(), value.end());
+    Pad8(a);
+    PutLe(a.data(), type, 4);
+    PutLe(a.data() + 4, a.size(), 4);
+    a[8] = resident ? 0 : 1;
+    a[9] = static_cast<uint8_t>(name.size());
+    PutLe(a.data() + 10, header, 2);
+    PutLe(a.data() + 12, flags, 2);
+    if (resident) {
+        PutLe(a.data() + 0x10, value.size(), 4);
+        PutLe(a.data() + 0x14, valueOffset, 2);
+    } else {
+        const uint64_t clusters = (dataSize + 4095) / 4096;
+        PutLe(a.data() + 0x18, clusters ? clusters - 1 : 0, 8);
+        PutLe(a.data() + 0x20, valueOffset, 2);
+        PutLe(a.data() + 0x28, clusters * 4096, 8);
+        PutLe(a.data() + 0x30, dataSize, 8);
+        PutLe(a.data() + 0x38, dataSize, 8);
+    }
+    return a;
+}
+
+// One run of length clusters at lcn (sparse when lcn is 0), in eight-byte fields.
+std::vector<uint8_t> NtfsRunList(uint64_t lcn, uint64_t length) {
+    std::vector<uint8_t> runs(lcn ? 17 : 9, 0);
+    runs[0] = lcn ? 0x88 : 0x08;
+    PutLe(runs.data() + 1, length, 8);
+    if (lcn)
+        PutLe(runs.data() + 9, lcn, 8);
+    runs.push_back(0);
+    return runs;
+}
+
+// A record of 1024 bytes with its update sequence applied (USN 1).
+std::vector<uint8_t> NtfsRecord(uint16_t flags,
+                                const std::vector<std::vector<uint8_t>>& attributes) {
+    std::vector<uint8_t> r(1024, 0);
+    std::memcpy(r.data(), "FILE", 4);
+    PutLe(r.data() + 4, 0x30, 2);
+    PutLe(r.data() + 6, 3, 2);
+    PutLe(r.data() + 0x10, 1, 2);
+    PutLe(r.data() + 0x12, 1, 2);
+    PutLe(r.data() + 0x14, 0x38, 2);
+    PutLe(r.data() + 0x16, flags, 2);
+    size_t at = 0x38;
+    for (const std::vector<uint8_t>& a : attributes) {
+        if (at + a.size() + 8 > r.size())
+            throw std::runtime_error("NTFS record overflows");
+        std::memcpy(r.data() + at, a.data(), a.size());
+        at += a.size();
+    }
+    PutLe(r.data() + at, 0xFFFFFFFF, 4);
+    PutLe(r.data() + 0x18, at + 8, 4);
+    PutLe(r.data() + 0x1C, 1024, 4);
+    PutLe(r.data() + 0x30, 1, 2);
+    for (int stride = 1; stride <= 2; ++stride) {
+        uint8_t* end = r.data() + stride * 512 - 2;
+        std::memcpy(r.data() + 0x30 + 2 * stride, end, 2);
+        PutLe(end, 1, 2);
+    }
+    return r;
+}
+
+struct NtfsNode {
+    std::string name;
+    bool directory = false;
+    uint64_t size = 0;
+    bool compressed = false;
+    uint64_t record = 0;
+    uint64_t parent = 0;
+    std::vector<size_t> children;
+};
+
+std::vector<uint8_t> NtfsIndexRoot(const std::vector<NtfsNode>& nodes, const NtfsNode& directory) {
+    std::vector<uint8_t> entries;
+    for (size_t child : directory.children) {
+        const NtfsNode& n = nodes[child];
+        const std::vector<uint8_t> name16 = Utf16(n.name);
+        std::vector<uint8_t> e(16 + 0x42, 0);
+        e.insert(e.end(), name16.begin(), name16.end());
+        Pad8(e);
+        PutLe(e.data(), n.record | uint64_t{1} << 48, 8);
+        PutLe(e.data() + 8, e.size(), 2);
+        PutLe(e.data() + 10, 0x42 + name16.size(), 2);
+        PutLe(e.data() + 16, directory.record | uint64_t{1} << 48, 8);
+        PutLe(e.data() + 16 + 0x30, n.size, 8);
+        PutLe(e.data() + 16 + 0x38, n.directory ? 0x10000000 : 0x20, 4);
+        e[16 + 0x40] = static_cast<uint8_t>(n.name.size());
+        e[16 + 0x41] = 1; // Win32
+        entries.insert(entries.end(), e.begin(), e.end());
+    }
+    std::vector<uint8_t> last(16, 0);
+    PutLe(last.data() + 8, 16, 2);
+    PutLe(last.data() + 12, 2, 4);
+    entries.insert(entries.end(), last.begin(), last.end());
+    std::vector<uint8_t> value(0x20 + entries.size(), 0);
+    std::copy(entries.begin(), entries.end(), value.begin() + 0x20);
+    PutLe(value.data(), 0x30, 4);
+    PutLe(value.data() + 4, 1, 4);
+    PutLe(value.data() + 8, 4096, 4);
+    value[12] = 1;
+    PutLe(value.data() + 0x10, 0x10, 4);
+    PutLe(value.data() + 0x14, 0x10 + entries.size(), 4);
+    PutLe(value.data() + 0x18, 0x10 + entries.size(), 4);
+    return value;
+}
+
+} // namespace
+
+void PutNtfsFiles(DiskImage& disk, uint64_t start, const std::vector<VolumeFile>& files) {
+    const Sector boot = disk.Get(start);
+    const uint64_t perCluster = boot[0x0D];
+    std::vector<NtfsNode> nodes(1);
+    nodes[0].directory = true;
+    nodes[0].record = 5;
+    uint64_t nextRecord = 16;
+    for (const VolumeFile& file : files) {
+        size_t at = 0;
+        const std::vector<std::string> pieces = Pieces(file.path);
+        for (size_t i = 0; i < pieces.size(); ++i) {
+            size_t found = 0;
+            for (size_t child : nodes[at].children)
+                if (Upper(nodes[child].name) == Upper(pieces[i]))
+                    found = child;
+            if (!found) {
+                found = nodes.size();
+                NtfsNode node;
+                node.name = pieces[i];
+                node.directory = i + 1 < pieces.size();
+                node.size = node.directory ? 0 : file.size;
+                node.compressed = file.compressed;
+                node.record = nextRecord++;
+                node.parent = nodes[at].record;
+                nodes.push_back(node);
+                nodes[at].children.push_back(found);
+            }
+            at = found;
+        }
+    }
+    const uint64_t mftCluster = Le(boot, 0x30, 8), mirrorCluster = Le(boot, 0x38, 8);
+    const uint64_t clusterBytes = perCluster * disk.sectorSize;
+    const uint64_t mftClusters = (nextRecord * 1024 + clusterBytes - 1) / clusterBytes;
+    std::vector<uint8_t> mft =
+        NtfsRecord(1, {NtfsAttribute(0x80, "", NtfsRunList(mftCluster, mftClusters), false,
+                                     nextRecord * 1024, 0)});
+    auto put = [&](uint64_t record, const std::vector<uint8_t>& bytes) {
+        PutBytesAt(disk, (start + mftCluster * perCluster) * disk.sectorSize + record * 1024, bytes);
+    };
+    put(0, mft);
+    PutBytes(disk, start + mirrorCluster * perCluster, mft);
+    for (const NtfsNode& n : nodes) {
+        std::vector<uint8_t> attribute;
+        if (n.directory)
+            attribute = NtfsAttribute(0x90, "$I30", NtfsIndexRoot(nodes, n), true, 0, 0);
+        else if (n.size <= 256)
+            attribute = NtfsAttribute(0x80, "", std::vector<uint8_t>(n.size, 0x42), true, 0,
+                                      n.compressed ? 1 : 0);
+        else
+            attribute =
+                NtfsAttribute(0x80, "", NtfsRunList(0, (n.size + clusterBytes - 1) / clusterBytes),
+                              false, n.size, n.compressed ? 1 : 0);
+        put(n.record, NtfsRecord(n.directory ? 3 : 1, {attribute}));
+    }
 }

@@ -61,14 +61,29 @@ void PutNtfsBootSector(DiskImage& disk, uint64_t sector, uint32_t hidden, uint64
 void PutFat32BootSector(DiskImage& disk, uint64_t sector, uint32_t hidden, uint32_t large,
                         uint16_t backup);
 void PutFat16BootSector(DiskImage& disk, uint64_t sector, uint32_t hidden, uint16_t small);
-// The first sectors of the $MFT and $MFTMirr records ("FILE0") where the NTFS boot
-// sector at sector places them; none past the disk's end.
+// The $MFT of an empty NTFS volume where the NTFS boot sector at sector places it:
+// its own record, with the first record's copy in the $MFTMirr, and the root
+// directory's; none past the disk's end.
 void PutMftRecords(DiskImage& disk, uint64_t sector);
 // The same for a partition of count sectors at start, with an equal backup copy where
 // the format keeps it: NTFS in the partition's last sector, FAT32 six sectors on. The
 // NTFS volume has its $MFT and $MFTMirr records, the FAT32 volume its first FAT.
 void PutNtfsWithBackup(DiskImage& disk, uint32_t start, uint32_t count);
 void PutFat32WithBackup(DiskImage& disk, uint32_t start, uint32_t count);
+// The first FAT of the FAT32 volume at start with the root directory's cluster ended.
+void PutFat32RootChain(DiskImage& disk, uint64_t start);
+
+// Files on a volume of the builders above, at start: FAT12/16, FAT32 (with its
+// root chain) or NTFS (with its $MFT). Directories are made as the paths need
+// them; FAT names that are no 8.3 name get a long name, NTFS directories keep
+// their names in $INDEX_ROOT alone (a handful each). File data is not written.
+struct VolumeFile {
+    std::string path; // "\EFI\BOOT\BOOTX64.EFI"
+    uint64_t size = 0;
+    bool compressed = false; // NTFS: the $DATA attribute's flag
+};
+void PutFatFiles(DiskImage& disk, uint64_t start, const std::vector<VolumeFile>& files);
+void PutNtfsFiles(DiskImage& disk, uint64_t start, const std::vector<VolumeFile>& files);
 
 // An exFAT boot region at start with its checksum sector, and its backup in the
 // 12 sectors after it; shift is the bytes-per-sector shift, 0 for the disk's own.

@@ -83,6 +83,11 @@ inline std::string BootSectorHeading(int number, const char* kind, uint64_t sect
            std::to_string(sector) + ")\n";
 }
 
+// A volume on which none of the files that boot paths need were found.
+inline std::string NoBootFiles(int number) {
+    return ">> Disk 0 #" + std::to_string(number) + " Boot files: none.\n";
+}
+
 inline std::string BackupOk(uint64_t sector) {
     return ">> Disk 0 Backup Boot sector (sector " + std::to_string(sector) +
            ")      Backup BPB is OK\n";

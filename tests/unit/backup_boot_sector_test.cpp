@@ -32,8 +32,9 @@ std::string BackupHeading(uint32_t sector) {
 }
 
 // The detail walk of the partition at 63 up to the backup check; kind "NTFS" or "FAT".
-std::string DetailBefore(const char* kind, const DiskImage& disk) {
-    return BootSectorHeading(1, kind, 63) + HexDump(disk.Get(63)) + DecodedZeroCode;
+std::string DetailBefore(const char* kind, const DiskImage& disk, bool readable = true) {
+    return BootSectorHeading(1, kind, 63) + HexDump(disk.Get(63)) + DecodedZeroCode +
+           (readable ? NoBootFiles(1) : "");
 }
 
 // The detail walk with the decoded boot parameter blocks folded.
@@ -137,11 +138,14 @@ TEST_F(BackupBootSector, Fat32BackupIsCheckedInDetailOnly) {
                                      "Backup BPB sector (69) signature is not 0xaa55. (55aa)\n" +
                                      HexDump(unsignedCopy.Get(69)));
 
+    // Its root directory lies past the disk's end as well.
     DiskImage shortImage = Fat32Disk(6, 69);
     run = RunOnImage(shortImage);
-    EXPECT_EQ(WalkOutput(run.summary), "");
+    const std::string unreadable =
+        "#1 FAT file system unreadable at sector 69; its files are not checked.\n";
+    EXPECT_EQ(WalkOutput(run.summary), unreadable);
     EXPECT_EQ(FoldedDetail(run),
-              DetailBefore("FAT", shortImage) +
+              DetailBefore("FAT", shortImage, false) + unreadable +
                   "Reading failed. 0 \nReading backup boot sector 69 (disk 0) failed.\n");
 }
 

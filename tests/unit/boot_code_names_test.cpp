@@ -160,22 +160,23 @@ const VolumeCodeCase VolumeCodeCases[] = {
 
 class VolumeBootCodeName : public MemoryDriveTest {};
 
-// The line follows the decoded BPB in the detail report only.
+// The line follows the decoded BPB in the detail report only. The partitions are
+// not active, so that no boot code runs and no loader it needs is missing.
 TEST_F(VolumeBootCodeName, NamedFromTheTable) {
     for (const VolumeCodeCase& code : VolumeCodeCases) {
         DiskImage disk = BlankDisk(3000);
         const char* heading = code.fs == Fs::Ntfs ? "NTFS" : "FAT";
         switch (code.fs) {
         case Fs::Fat16:
-            PutTable(disk, 0, {{0x80, 0x06, 63, 1000}});
+            PutTable(disk, 0, {{0x00, 0x06, 63, 1000}});
             PutFat16BootSector(disk, 63, 63, 1000);
             break;
         case Fs::Fat32:
-            PutTable(disk, 0, {{0x80, 0x0C, 63, 2000}});
+            PutTable(disk, 0, {{0x00, 0x0C, 63, 2000}});
             PutFat32BootSector(disk, 63, 63, 2000, 0);
             break;
         case Fs::Ntfs:
-            PutTable(disk, 0, {{0x80, 0x07, 63, 1000}});
+            PutTable(disk, 0, {{0x00, 0x07, 63, 1000}});
             PutNtfsWithBackup(disk, 63, 1000);
             break;
         }

@@ -13,7 +13,7 @@ namespace {
 constexpr uint64_t Sectors = 40000;
 constexpr uint64_t Last = Sectors - 1;
 
-// ESP (FAT32), basic data (NTFS), Microsoft reserved, Linux.
+// ESP (FAT32) with the fallback loader, basic data (NTFS), Microsoft reserved, Linux.
 DiskImage GptDisk(std::function<void(GptLayout&)> change = nullptr) {
     DiskImage disk = BlankDisk(Sectors);
     GptLayout layout = StandardGpt(Sectors, {{EspType, 2048, 4095, u"EFI system partition"},
@@ -24,6 +24,7 @@ DiskImage GptDisk(std::function<void(GptLayout&)> change = nullptr) {
         change(layout);
     PutGpt(disk, layout);
     PutFat32WithBackup(disk, 2048, 2048);
+    PutFatFiles(disk, 2048, {{"\\EFI\\BOOT\\BOOTX64.EFI", 1024}});
     PutNtfsWithBackup(disk, 4096, 4096);
     return disk;
 }

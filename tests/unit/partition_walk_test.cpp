@@ -177,9 +177,11 @@ TEST_F(PartitionWalk, SignedFatAndNtfsBootSectorsShowInDetailOnly) {
     EXPECT_EQ(WalkOutput(run.summary), "");
     std::string detail = FoldDecodedBpb(WalkOutput(run.detail[0]));
     EXPECT_EQ(detail, BootSectorHeading(1, "FAT", 63) + HexDump(disk.Get(63)) + DecodedZeroCode +
-                          BootSectorHeading(2, "FAT", 1063) + HexDump(disk.Get(1063)) +
-                          DecodedZeroCode + BackupOk(1069) + BootSectorHeading(3, "NTFS", 3063) +
-                          HexDump(disk.Get(3063)) + DecodedZeroCode + BackupOk(4062));
+                          NoBootFiles(1) + BootSectorHeading(2, "FAT", 1063) +
+                          HexDump(disk.Get(1063)) + DecodedZeroCode + NoBootFiles(2) +
+                          BackupOk(1069) + BootSectorHeading(3, "NTFS", 3063) +
+                          HexDump(disk.Get(3063)) + DecodedZeroCode + NoBootFiles(3) +
+                          BackupOk(4062));
     EXPECT_EQ(run.console.find("Compare"), std::string::npos);
 }
 
@@ -231,11 +233,12 @@ TEST_F(PartitionWalk, LinksLieRelativeToOutermostExtendedPartition) {
               record1000 + record3000 + record5000 + record7500 + Unlisted(2, 3063));
     EXPECT_EQ(FoldDecodedBpb(WalkOutput(run.detail[0])),
               BootSectorHeading(1, "FAT", 63) + HexDump(disk.Get(63)) + DecodedZeroCode +
-                  record1000 + BootSectorHeading(1, "FAT", 1063) + HexDump(disk.Get(1063)) +
-                  DecodedZeroCode + record3000 + record5000 + BootSectorHeading(1, "NTFS", 5063) +
-                  HexDump(disk.Get(5063)) + DecodedZeroCode + BackupOk(7499) + record7500 +
+                  NoBootFiles(1) + record1000 + BootSectorHeading(1, "FAT", 1063) +
+                  HexDump(disk.Get(1063)) + DecodedZeroCode + NoBootFiles(1) + record3000 +
+                  record5000 + BootSectorHeading(1, "NTFS", 5063) + HexDump(disk.Get(5063)) +
+                  DecodedZeroCode + NoBootFiles(1) + BackupOk(7499) + record7500 +
                   BootSectorHeading(1, "FAT", 7563) + HexDump(disk.Get(7563)) + DecodedZeroCode +
-                  BackupOk(7569) + Unlisted(2, 3063) + HexDump(disk.Get(3063)));
+                  NoBootFiles(1) + BackupOk(7569) + Unlisted(2, 3063) + HexDump(disk.Get(3063)));
 
     // Where the other readings would have led: nothing is there.
     EXPECT_EQ(disk.data.count(3000 + 4000), 0u);

@@ -50,7 +50,14 @@ struct CheckCase {
     const char* name;
     std::function<DiskImage()> image;
     std::string lines; // both passes, as the partition's first lines in the summary
+    // The sector where the boot files' walk cannot follow the volume; 0 for none.
+    uint64_t unreadableAt = 0;
 };
+
+std::string Unreadable(uint64_t sector) {
+    return "#1 NTFS file system unreadable at sector " + std::to_string(sector) +
+           "; its files are not checked.\n";
+}
 
 const CheckCase CheckCases[] = {
     {"healthy NTFS", Ntfs, ""},
@@ -113,7 +120,7 @@ const CheckCase CheckCases[] = {
          SetField(disk, 0x30, 5, 8, NtfsBackup);
          return disk;
      },
-     "#1 $MFT at sector 103 does not start with FILE.\n"},
+     "#1 $MFT at sector 103 does not start with FILE.\n", 103},
     {"$MFTMirr record overwritten",
      [] {
          DiskImage disk = Ntfs();
@@ -127,7 +134,7 @@ const CheckCase CheckCases[] = {
          SetField(disk, 0x30, Count / 8, 8, NtfsBackup);
          return disk;
      },
-     "#1 $MFT cluster 125 lies outside the partition.\n"},
+     "#1 $MFT cluster 125 lies outside the partition.\n", 63},
     {"$MFTMirr cluster that would wrap past 2^64",
      [] {
          DiskImage disk = Ntfs();
@@ -145,7 +152,7 @@ const CheckCase CheckCases[] = {
          PutHex(disk, Start + 512, 0, "46 49 4C 45 30");
          return disk;
      },
-     ""},
+     "", Start}, // index blocks of one such cluster would be 128 KiB: no NTFS has them
     {"every check failing, in order",
      [] {
          DiskImage disk = Ntfs();
@@ -158,7 +165,8 @@ const CheckCase CheckCases[] = {
      "#1 Hidden sectors 0, but the partition starts at sector 63.\n"
      "#1 Volume of 5000 sectors does not fit its partition of 1000 sectors.\n"
      "#1 $MFT at sector 119 does not start with FILE.\n"
-     "#1 $MFTMirr cluster 200 lies outside the partition.\n"},
+     "#1 $MFTMirr cluster 200 lies outside the partition.\n",
+     119},
 };
 
 class VolumeChecks : public MemoryDriveTest {};
@@ -170,14 +178,16 @@ TEST_F(VolumeChecks, ProblemsReportedInBothPassesBeforeTheBackup) {
         SCOPED_TRACE(check.name);
         const DiskImage disk = check.image();
         MemoryRun run = RunOnImage(disk);
-        EXPECT_EQ(WalkOutput(run.summary), check.lines);
+        const std::string unreadable = check.unreadableAt ? Unreadable(check.unreadableAt) : "";
+        EXPECT_EQ(WalkOutput(run.summary), check.lines + unreadable);
         const Sector boot = disk.Get(Start);
         const bool ntfs = boot[3] == 'N';
         const bool fat32 = boot[0x52] == 'F';
         const std::string backup = ntfs ? BackupOk(NtfsBackup) : fat32 ? BackupOk(Fat32Backup) : "";
         EXPECT_EQ(FoldDecodedBpb(WalkOutput(run.detail[0])),
                   BootSectorHeading(1, ntfs ? "NTFS" : "FAT", Start) + HexDump(boot) +
-                      DecodedZeroCode + check.lines + backup);
+                      DecodedZeroCode + check.lines + (ntfs ? unreadable : "") +
+                      (unreadable.empty() ? NoBootFiles(1) : "") + backup);
     }
 }
 
@@ -237,7 +247,9 @@ TEST_F(VolumeChecks, UnreadableMftMirror) {
 
 // One read for the $MFT and one for the $MFTMirr in each pass, none for the
 // hidden sectors and the size: the volumes cost against an unlisted partition
-// the checks' reads and their backup's.
+// the checks' reads and their backup's, and those of the boot files: on NTFS
+// the $MFT's own record and the root's (two sectors each), on FAT the root
+// directory's first sector, which ends it.
 TEST_F(VolumeChecks, ReadsOnlyTheMftRecords) {
     auto reads = [](const DiskImage& disk) {
         RunOnImage(disk);
@@ -247,11 +259,12 @@ TEST_F(VolumeChecks, ReadsOnlyTheMftRecords) {
         SetEntry(disk, 0, 0, 0x80, 0x83, Start, Count);
         return disk;
     };
-    // The check of the table's sector size reads a FAT or NTFS boot sector once.
+    // The check of the table's sector size reads a FAT or NTFS boot sector once;
+    // the boot files are looked for in each pass.
     const unsigned sizeCheck = 1;
-    EXPECT_EQ(reads(Ntfs()), reads(unlisted(Ntfs())) + sizeCheck + 2 * (2 + 1));
-    EXPECT_EQ(reads(Fat32()), reads(unlisted(Fat32())) + sizeCheck + 1); // its backup, detail pass
-    EXPECT_EQ(reads(Fat16()), reads(unlisted(Fat16())) + sizeCheck);
+    EXPECT_EQ(reads(Ntfs()), reads(unlisted(Ntfs())) + sizeCheck + 2 * (2 + 1 + 4));
+    EXPECT_EQ(reads(Fat32()), reads(unlisted(Fat32())) + sizeCheck + 1 + 2); // backup: detail pass
+    EXPECT_EQ(reads(Fat16()), reads(unlisted(Fat16())) + sizeCheck + 2);
 }
 
 } // namespace

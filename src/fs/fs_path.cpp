@@ -1,0 +1,143 @@
+#include "fs/fs_path.h"
+
+#include <algorithm>
+
+#include "disk/disk_device.h"
+#include "fs/fat.h"
+#include "fs/file_system.h"
+#include "fs/ntfs.h"
+#include "fs/volume_reads.h"
+
+namespace {
+
+// Byte offsets within a volume stay far from 2^64: 2^50 sectors of 4096 bytes.
+constexpr uint64_t MaxVolumeSectors = uint64_t{1} << 50;
+
+char FoldAscii(char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+void PutUtf8(std::string& text, uint32_t code) {
+    if (code < 0x80) {
+        text += static_cast<char>(code);
+    } else if (code < 0x800) {
+        text += static_cast<char>(0xC0 | code >> 6);
+        text += static_cast<char>(0x80 | (code & 0x3F));
+    } else if (code < 0x10000) {
+        text += static_cast<char>(0xE0 | code >> 12);
+        text += static_cast<char>(0x80 | (code >> 6 & 0x3F));
+        text += static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+        text += static_cast<char>(0xF0 | code >> 18);
+        text += static_cast<char>(0x80 | (code >> 12 & 0x3F));
+        text += static_cast<char>(0x80 | (code >> 6 & 0x3F));
+        text += static_cast<char>(0x80 | (code & 0x3F));
+    }
+}
+
+bool Matches(const FsEntry& entry, const std::string& name) {
+    return SameName(entry.name, name) ||
+           (!entry.shortName.empty() && SameName(entry.shortName, name));
+}
+
+} // namespace
+
+std::vector<std::string> SplitPath(const std::string& path) {
+    std::vector<std::string> pieces;
+    std::string piece;
+    for (char c : path + "\\") {
+        if (c != '\\') {
+            piece += c;
+        } else if (!piece.empty()) {
+            pieces.push_back(piece);
+            piece.clear();
+        }
+    }
+    return pieces;
+}
+
+std::string Utf8FromUtf16(const uint8_t* bytes, size_t units) {
+    std::string text;
+    for (size_t i = 0; i < units; ++i) {
+        uint32_t code = bytes[2 * i] | bytes[2 * i + 1] << 8;
+        if (code >= 0xD800 && code < 0xDC00 && i + 1 < units) {
+            const uint32_t low = bytes[2 * i + 2] | bytes[2 * i + 3] << 8;
+            if (low >= 0xDC00 && low < 0xE000) {
+                code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
+                ++i;
+            }
+        }
+        if (code >= 0xD800 && code < 0xE000)
+            code = 0xFFFD;
+        PutUtf8(text, code);
+    }
+    return text;
+}
+
+bool IsDotName(const std::string& name) {
+    return name == "." || name == "..";
+}
+
+bool SameName(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return FoldAscii(x) == FoldAscii(y);
+           });
+}
+
+bool OpenFileSystem(FsVolume& volume, FsKind kind, uint64_t first, uint64_t count,
+                    const uint8_t* bootSector) {
+    volume = FsVolume{};
+    volume.kind = kind;
+    volume.first = first;
+    volume.count = std::min(count, MaxVolumeSectors);
+    volume.sectorSize = DriveSectorSize();
+    const bool opened =
+        kind == FsKind::Fat ? OpenFat(volume, bootSector) : OpenNtfs(volume, bootSector);
+    if (!opened)
+        MarkUnreadable(volume, 0);
+    return opened;
+}
+
+FsEntry RootDirectory(const FsVolume& volume) {
+    return volume.kind == FsKind::Fat ? FatRoot(volume) : NtfsRoot(volume);
+}
+
+FsResult ListDirectory(FsVolume& volume, const FsEntry& directory, std::vector<FsEntry>* entries) {
+    entries->clear();
+    if (volume.unreadable)
+        return FsResult::Unreadable;
+    const FsResult result = volume.kind == FsKind::Fat ? FatList(volume, directory, entries)
+                                                       : NtfsList(volume, directory, entries);
+    return volume.unreadable ? FsResult::Unreadable : result;
+}
+
+FsResult ReadEntryDetails(FsVolume& volume, FsEntry& entry) {
+    if (volume.unreadable)
+        return FsResult::Unreadable;
+    return volume.kind == FsKind::Fat ? FsResult::Found : NtfsDetails(volume, entry);
+}
+
+FsResult FindPath(FsVolume& volume, const std::string& path, FsEntry* found) {
+    FsEntry at = RootDirectory(volume);
+    std::string stored;
+    std::vector<FsEntry> entries;
+    for (const std::string& name : SplitPath(path)) {
+        if (!at.directory)
+            return FsResult::Missing;
+        const FsResult listed = ListDirectory(volume, at, &entries);
+        if (listed != FsResult::Found)
+            return listed;
+        auto it = std::find_if(entries.begin(), entries.end(),
+                               [&](const FsEntry& e) { return Matches(e, name); });
+        if (it == entries.end())
+            return FsResult::Missing;
+        at = *it;
+        stored += "\\" + at.name;
+    }
+    const FsResult details = ReadEntryDetails(volume, at);
+    if (details != FsResult::Found)
+        return details;
+    at.name = stored.empty() ? "\\" : stored;
+    *found = at;
+    return FsResult::Found;
+}

@@ -1,0 +1,18 @@
+// The files each boot path needs, looked for on FAT12/16, FAT32 and NTFS volumes:
+// on an EFI system partition the loaders that firmware starts and Windows' BCD,
+// on other volumes the files of the Windows boot managers and of GRUB. The
+// detail pass lists what it found; both passes report what is missing.
+#pragma once
+
+#include "volume/partition_place.h"
+#include "layout/volume_kind.h"
+
+// For the boot sector in SectorBuffer, of a FAT, FAT32 or NTFS volume: reads the
+// volume's directories (each sector at most once), reports, and leaves
+// SectorBuffer holding the boot sector again.
+void ExamineBootFiles(const PartitionPlace& place, VolumeKind kind);
+
+// "#N EFI system partition holds NTFS, not FAT." for an EFI system partition
+// whose content firmware cannot read; kind Unknown is "no file system". Nothing
+// for other partitions and for FAT content.
+void ReportEspNotFat(const PartitionPlace& place, VolumeKind kind);
