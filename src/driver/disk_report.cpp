@@ -10,6 +10,7 @@
 #include "partition/active_flags.h"
 #include "partition/partition_table.h"
 #include "partition/partition_walk.h"
+#include "volume/partition_record.h"
 
 DiskInfo DiskInfoTable[DriveCount];
 
@@ -52,6 +53,7 @@ void PrintDiskHeader(int disk) {
 }
 
 static void ReportSignedMbr(int disk, Pass pass, const MbrBootCode& code) {
+    RecordMbr(pass, disk, SectorBuffer);
     LoadPartitionTable(SectorBuffer, MbrPartitionTable);
     ListPartitionTable(MbrPartitionTable, DiskInfoTable[disk].sectorCount);
     ReportActiveFlags(MbrPartitionTable, code);

@@ -7,10 +7,12 @@
 #include "disk/platform.h"
 #include "driver/disk_report.h"
 #include "driver/report_file.h"
+#include "firmware/firmware_section.h"
 #include "output/output.h"
 #include "partition/partition_walk.h"
 #include "scan/reserved_scan.h"
 #include "volume/backup_boot_sector.h"
+#include "volume/partition_record.h"
 
 const ReportSink FileReports = {OpenReport, CloseReport};
 
@@ -29,6 +31,7 @@ void ResetRunState() {
     std::memset(SectorBuffer, 0, SectorSize);
     ResetBackupState();
     ResetWalkState();
+    ResetPartitionRecord();
 }
 
 // Creates the report named by nameFormat and the drive number, and fills it.
@@ -51,6 +54,7 @@ int RunBootsieve(const ReportSink& reports) {
     if (!reports.open("Bootsieve.txt"))
         return 1;
     int opened = RunSummaryPass();
+    WriteFirmwareSection();
     bool ok = reports.close("Bootsieve.txt");
     if (opened == 0)
         HintNoDrive();

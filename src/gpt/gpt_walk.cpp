@@ -15,6 +15,7 @@
 #include "partition/partition_types.h"
 #include "volume/backup_boot_sector.h"
 #include "volume/partition_place.h"
+#include "volume/partition_record.h"
 #include "volume/volume_examine.h"
 #include "volume/volume_kind.h"
 
@@ -389,6 +390,7 @@ void WalkGuidPartitionTable(int disk, Pass pass, const PartitionEntry mbr[Partit
 
     const std::vector<GptEntry> used = UsedEntries(*inUse);
     ListEntries(walk, used);
+    RecordGptEntries(walk.pass, walk.disk, used);
     ReportChecks(walk, *inUse, used);
     for (const GptEntry& e : used)
         ExamineEntry(walk, e);

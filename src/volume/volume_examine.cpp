@@ -8,6 +8,7 @@
 #include "partition/partition_types.h"
 #include "volume/backup_boot_sector.h"
 #include "volume/exfat.h"
+#include "volume/partition_record.h"
 #include "volume/volume_checks.h"
 #include "volume/volume_kind.h"
 
@@ -124,6 +125,7 @@ void ExamineVolume(const PartitionPlace& place) {
 }
 
 void ExamineVolumeOfKind(VolumeKind kind, const PartitionPlace& place) {
+    RecordVolumeContent(place, kind);
     switch (kind) {
     case VolumeKind::Fat: ExamineFat(place); break;
     case VolumeKind::Fat32: ExamineFat32(place); break;
