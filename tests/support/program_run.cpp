@@ -93,6 +93,8 @@ ProgramRun RunProgram(Program program, const RunOptions& options) {
     std::string outPath = io + "/stdout", errPath = io + "/stderr", inPath = io + "/stdin";
     WriteTextFile(inPath, options.answers);
     std::string drives = JoinDrives(options.drives, program);
+    std::string firmware =
+        program == Program::Windows ? WinePath(options.firmware) : options.firmware;
     // Built before the fork: the child only execs.
     std::vector<std::string> words;
     if (program == Program::Native)
@@ -131,6 +133,11 @@ ProgramRun RunProgram(Program program, const RunOptions& options) {
         }
         // Never the machine's own disks: the drives are always the test's images.
         setenv("BOOTSIEVE_DRIVES", drives.c_str(), 1);
+        // Nor the machine's own firmware: only a tree that the test made.
+        if (firmware.empty())
+            unsetenv("BOOTSIEVE_FIRMWARE");
+        else
+            setenv("BOOTSIEVE_FIRMWARE", firmware.c_str(), 1);
         if (program == Program::Native) {
             execv(BOOTSIEVE_NATIVE_EXE, argv.data());
         } else {
