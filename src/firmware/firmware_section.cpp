@@ -150,7 +150,7 @@ void ReportBootedFrom(const FirmwareSource& source, const PartitionIndex& index)
         Report("Booted from: partition %s, on no disk examined.\n", guid.c_str());
     else
         Report("Booted from: disk %d #%u (%s)\n", it->second->disk, it->second->number,
-               it->second->typeName.c_str());
+               RecordedTypeName(*it->second).c_str());
 }
 
 // ---- The entries ----
@@ -223,7 +223,8 @@ void ReportPartitionTarget(const BootEntry& entry) {
                           Ull(p->first), Ull(p->first + p->count - 1));
             moved = text;
         }
-        Report("    disk %d #%u (%s)%s\n", p->disk, p->number, p->typeName.c_str(), moved.c_str());
+        Report("    disk %d #%u (%s)%s\n", p->disk, p->number, RecordedTypeName(*p).c_str(),
+               moved.c_str());
     }
     if (!entry.option.hasFile)
         return;

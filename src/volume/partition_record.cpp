@@ -1,8 +1,6 @@
 #include "volume/partition_record.h"
 
 #include <algorithm>
-#include <map>
-#include <tuple>
 
 #include "disk/byte_order.h"
 #include "disk/drive_list.h"
@@ -25,31 +23,41 @@ const char* const SystemGptTypes[] = {
 };
 const uint8_t SystemMbrTypes[] = {0x07, 0x83, 0x8E, 0xFD};
 
-using PlaceKey = std::tuple<int, PartitionOrigin, int, uint64_t>;
-
 DriveRecord Drives[DriveCount];
-std::vector<PartitionRecord> Partitions;
-std::map<PlaceKey, size_t> ByPlace;
+// A deque: records are never moved, and growing it copies nothing.
+std::deque<PartitionRecord> Partitions;
+// The record found last. The walk records a partition and then examines it, or
+// records a GPT's entries and then examines them in their order, so the one
+// looked for is almost always at or just after it.
+size_t Cursor = 0;
 BootFileLookup Lookup = nullptr;
-
-PlaceKey KeyOf(const PartitionPlace& place) {
-    return {place.disk, place.origin, place.number, place.first};
-}
 
 bool Recording(const PartitionPlace& place) {
     return place.pass == Pass::Summary && place.disk >= 0 && place.disk < DriveCount;
 }
 
-PartitionRecord* Find(const PartitionPlace& place) {
-    if (!Recording(place))
-        return nullptr;
-    auto it = ByPlace.find(KeyOf(place));
-    return it == ByPlace.end() ? nullptr : &Partitions[it->second];
+bool IsAt(const PartitionRecord& record, const PartitionPlace& place) {
+    return record.disk == place.disk && record.origin == place.origin &&
+           record.placeNumber == place.number && record.first == place.first;
 }
 
-void Add(const PartitionPlace& place, PartitionRecord record) {
-    ByPlace[KeyOf(place)] = Partitions.size();
-    Partitions.push_back(std::move(record));
+PartitionRecord* Find(const PartitionPlace& place) {
+    if (!Recording(place) || Partitions.empty())
+        return nullptr;
+    for (size_t step = 0; step < Partitions.size(); ++step) {
+        const size_t at = (Cursor + step) % Partitions.size();
+        if (IsAt(Partitions[at], place)) {
+            Cursor = at;
+            return &Partitions[at];
+        }
+    }
+    return nullptr;
+}
+
+// The record added last is the one looked for next.
+PartitionRecord& Add() {
+    Cursor = Partitions.size();
+    return Partitions.emplace_back();
 }
 
 bool IsAllZero(const uint8_t* bytes, unsigned count) {
@@ -71,7 +79,7 @@ void ResetPartitionRecord() {
     for (DriveRecord& drive : Drives)
         drive = DriveRecord{};
     Partitions.clear();
-    ByPlace.clear();
+    Cursor = 0;
 }
 
 void RecordMbr(Pass pass, int disk, const uint8_t* sector) {
@@ -87,45 +95,49 @@ void RecordMbr(Pass pass, int disk, const uint8_t* sector) {
 void RecordMbrPartition(const PartitionPlace& place) {
     if (!Recording(place))
         return;
-    PartitionRecord record;
+    PartitionRecord& record = Add();
+    record.first = place.first;
+    record.count = place.count;
     record.disk = place.disk;
-    record.origin = place.origin;
     record.placeNumber = place.number;
     record.number = static_cast<unsigned>(place.number);
     if (place.origin == PartitionOrigin::Logical)
         record.number = FirstLogicalNumber + Drives[place.disk].logicals++;
-    record.typeName = PartitionTypeName(place.type);
-    record.first = place.first;
-    record.count = place.count;
+    record.origin = place.origin;
+    record.mbrType = place.type;
     record.efiSystem = place.type == MbrEspType;
     record.systemVolume = std::find(std::begin(SystemMbrTypes), std::end(SystemMbrTypes),
                                     place.type) != std::end(SystemMbrTypes);
-    Add(place, std::move(record));
 }
 
 void RecordGptEntries(Pass pass, int disk, const std::vector<GptEntry>& entries) {
     if (pass != Pass::Summary || disk < 0 || disk >= DriveCount)
         return;
     Drives[disk].hasGpt = true;
+    const size_t first = Partitions.size();
     for (const GptEntry& e : entries) {
-        PartitionRecord record;
-        record.disk = disk;
-        record.origin = PartitionOrigin::Gpt;
-        record.placeNumber = static_cast<int>(e.number);
-        record.number = e.number;
-        std::copy(e.uniqueGuid, e.uniqueGuid + GuidSize, record.uniqueGuid);
-        const std::string type = FormatGuid(e.typeGuid);
-        const GptType* known = LookupGptType(e.typeGuid);
-        record.typeName = known ? known->name : type;
+        PartitionRecord& record = Add();
         record.first = e.first;
         record.count = e.last - e.first + 1;
+        record.disk = disk;
+        record.placeNumber = static_cast<int>(e.number);
+        record.number = e.number;
+        record.origin = PartitionOrigin::Gpt;
+        std::copy(e.typeGuid, e.typeGuid + GuidSize, record.typeGuid);
+        std::copy(e.uniqueGuid, e.uniqueGuid + GuidSize, record.uniqueGuid);
+        const std::string type = FormatGuid(e.typeGuid);
         record.efiSystem = type == EspGuid;
         record.systemVolume = std::find(std::begin(SystemGptTypes), std::end(SystemGptTypes),
                                         type) != std::end(SystemGptTypes);
-        const PartitionPlace place{disk,    pass, static_cast<int>(e.number), 0,
-                                   e.first, 0,    PartitionOrigin::Gpt,       0};
-        Add(place, std::move(record));
     }
+    Cursor = first; // the entries are examined from the first on
+}
+
+std::string RecordedTypeName(const PartitionRecord& partition) {
+    if (partition.origin != PartitionOrigin::Gpt)
+        return PartitionTypeName(partition.mbrType);
+    const GptType* known = LookupGptType(partition.typeGuid);
+    return known ? known->name : FormatGuid(partition.typeGuid);
 }
 
 void RecordVolumeContent(const PartitionPlace& place, VolumeKind kind) {
@@ -150,7 +162,7 @@ const DriveRecord& RecordedDrive(int disk) {
     return disk >= 0 && disk < DriveCount ? Drives[disk] : none;
 }
 
-const std::vector<PartitionRecord>& RecordedPartitions() {
+const std::deque<PartitionRecord>& RecordedPartitions() {
     return Partitions;
 }
 

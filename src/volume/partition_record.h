@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -30,24 +31,29 @@ struct BootFileRecord {
     uint64_t size;
 };
 
+// Kept small: a hostile chain may hold a hundred thousand logical partitions.
 struct PartitionRecord {
+    uint64_t first = 0;
+    uint64_t count = 0;
     int disk = 0;
-    PartitionOrigin origin = PartitionOrigin::Primary;
     int placeNumber = 0; // the number its PartitionPlace carries
     // As the firmware numbers it: the GPT entry; 1 to 4 for MBR primaries, and
     // 5 on for logical partitions in the order the chain holds them.
     unsigned number = 0;
-    uint8_t uniqueGuid[GuidSize] = {}; // GPT entries only
-    std::string typeName;              // as the listing names the type
-    uint64_t first = 0;
-    uint64_t count = 0;
+    PartitionOrigin origin = PartitionOrigin::Primary;
+    uint8_t mbrType = 0;                      // MBR partitions only
+    uint8_t typeGuid[GuidSize] = {};          // GPT entries only
+    uint8_t uniqueGuid[GuidSize] = {};        // GPT entries only
     bool efiSystem = false;                   // GPT type C12A7328-..., or MBR type EF
     bool systemVolume = false;                // a type that Windows or Linux is installed on
     VolumeKind content = VolumeKind::Unknown; // what its boot sector holds, when examined
     FilesHeld files = FilesHeld::NotLookedFor;
-    std::string fileSystem; // the file system found, when it is not FAT
+    const char* fileSystem = ""; // the file system found, when it is not FAT
     std::vector<BootFileRecord> bootFiles;
 };
+
+// The type as the listing names it.
+std::string RecordedTypeName(const PartitionRecord& partition);
 
 void ResetPartitionRecord();
 
@@ -67,7 +73,7 @@ void RecordBootFile(const PartitionPlace& place, const std::string& path, uint64
 
 const DriveRecord& RecordedDrive(int disk);
 // In the order the walk met them.
-const std::vector<PartitionRecord>& RecordedPartitions();
+const std::deque<PartitionRecord>& RecordedPartitions();
 
 // What a file looked up on a recorded partition is.
 enum class FileLookup { Found, Missing, NotChecked };
