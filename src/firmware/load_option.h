@@ -23,7 +23,7 @@ constexpr uint8_t GuidSignatureType = 2;
 
 enum class LoadTarget {
     Partition,           // a hard drive node with a signature
-    Legacy,              // a BIOS boot specification node (type 5)
+    Legacy,              // a legacy BIOS device node (type 5)
     FirmwareApplication, // a firmware volume file (type 4, subtype 6)
     Other,               // a path without a partition: a network boot, a bare device
 };

@@ -249,8 +249,4 @@ TEST_F(Firmware, SecureBootInItsFourStates) {
     }
 }
 
-TEST_F(Firmware, NoSectionWithoutATree) {
-    EXPECT_EQ(RunOnImage(GptDisk()).summary.find(Heading), std::string::npos);
-}
-
 } // namespace
