@@ -13,6 +13,7 @@
 #include "partition/partition_table.h"
 #include "partition/partition_walk.h"
 #include "partition/sector_size_fit.h"
+#include "volume/partition_record.h"
 
 DiskInfo DiskInfoTable[DriveCount];
 
@@ -62,6 +63,7 @@ void PrintDiskHeader(int disk) {
 }
 
 static void ReportSignedMbr(int disk, Pass pass, const MbrBootCode& code, bool otherSectorSize) {
+    RecordMbr(pass, disk, SectorBuffer);
     LoadPartitionTable(SectorBuffer, MbrPartitionTable);
     ListPartitionTable(MbrPartitionTable, DiskInfoTable[disk].sectorCount);
     ReportOverlappingEntries(MbrPartitionTable);

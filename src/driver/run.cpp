@@ -7,11 +7,14 @@
 #include "disk/platform.h"
 #include "driver/disk_report.h"
 #include "driver/report_file.h"
+#include "firmware/firmware_section.h"
 #include "output/output.h"
 #include "partition/partition_walk.h"
 #include "scan/reserved_scan.h"
 #include "volume/backup_boot_sector.h"
 #include "volume/backup_restore.h"
+#include "volume/boot_files.h"
+#include "volume/partition_record.h"
 
 const ReportSink FileReports = {OpenReport, CloseReport};
 
@@ -31,6 +34,8 @@ void ResetRunState() {
     ResetBackupState();
     ResetRestoreState();
     ResetWalkState();
+    ResetPartitionRecord();
+    SetBootFileLookup(LookUpFileOnPartition);
 }
 
 // Creates the report named by nameFormat and the drive number, and fills it.
@@ -53,6 +58,7 @@ int RunBootsieve(const ReportSink& reports) {
     if (!reports.open("Bootsieve.txt"))
         return 1;
     int opened = RunSummaryPass();
+    WriteFirmwareSection();
     bool ok = reports.close("Bootsieve.txt");
     if (opened == 0)
         HintNoDrive();

@@ -17,6 +17,7 @@
 #include "volume/backup_restore.h"
 #include "volume/boot_files.h"
 #include "volume/partition_place.h"
+#include "volume/partition_record.h"
 #include "volume/volume_examine.h"
 
 namespace {
@@ -476,6 +477,7 @@ void WalkGuidPartitionTable(int disk, Pass pass, const PartitionEntry mbr[Partit
     const std::vector<GptEntry> used = UsedEntries(*inUse, &total);
     const auto overlaps = OverlappingPairs(used);
     ListEntries(walk, used, total);
+    RecordGptEntries(walk.pass, walk.disk, used);
     ReportChecks(walk, *inUse, used, overlaps);
     for (const GptEntry& e : used)
         ExamineEntry(walk, e, EntryLayout(walk, *inUse, e, overlaps));

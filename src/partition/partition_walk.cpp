@@ -13,6 +13,7 @@
 #include "partition/partition_table.h"
 #include "volume/backup_restore.h"
 #include "volume/partition_place.h"
+#include "volume/partition_record.h"
 #include "volume/volume_examine.h"
 
 PartitionEntry MbrPartitionTable[PartitionEntries];
@@ -86,6 +87,7 @@ bool ReadExtendedRecord(int disk, Pass pass, int number, uint64_t sector) {
 // A logical partition's boot sector. A FAT or NTFS boot sector must be signed;
 // other types (a Linux swap area) have no signature to miss and stay silent.
 void ExamineLogicalPartition(const PartitionPlace& place) {
+    RecordMbrPartition(place);
     const PartitionKind kind = PartitionKindOf(place.type);
     const bool mustBeSigned =
         kind == PartitionKind::Fat || kind == PartitionKind::Fat32 || kind == PartitionKind::Ntfs;
@@ -242,6 +244,7 @@ void WalkPartitions(int disk, Pass pass, uint64_t diskSectors, bool otherSectorS
                                    layouts[i],
                                    entry.status == ActiveStatus,
                                    entry.type == TypeEfiSystem};
+        RecordMbrPartition(place);
         if (PartitionKindOf(entry.type) == PartitionKind::GptProtective) {
             ExamineGptContainer(place, gptIndex, i);
             continue;

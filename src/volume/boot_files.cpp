@@ -7,8 +7,10 @@
 
 #include "bootcode/volume_boot_code.h"
 #include "disk/disk_device.h"
+#include "disk/sector.h"
 #include "fs/file_system.h"
 #include "fs/fs_path.h"
+#include "layout/sector_size_probe.h"
 #include "output/output.h"
 
 namespace {
@@ -247,12 +249,47 @@ void ExamineBootFiles(const PartitionPlace& place, VolumeKind kind) {
     if (search.volume.unreadable) {
         Report("#%d %s file system unreadable at sector %llu; its files are not checked.\n",
                place.number, ntfs ? "NTFS" : "FAT", Ull(search.volume.unreadableAt));
+        RecordFilesLookedFor(place, FilesHeld::Unreadable);
     } else {
         if (InDetail(place))
             ListFound(place, search);
         ReportProblems(place, search, places, code, kind);
+        RecordFilesLookedFor(place, ntfs ? FilesHeld::NotFat : FilesHeld::Fat, ntfs ? "NTFS" : "");
+        for (const BootFile& file : search.found)
+            RecordBootFile(place, file.path, file.size);
     }
     std::memcpy(SectorBuffer, bootSector, sectorSize);
+}
+
+// The firmware names a file that the search did not look for: the volume is
+// opened once more for it.
+FileLookup LookUpFileOnPartition(const PartitionRecord& partition, const std::string& path,
+                                 uint64_t* size) {
+    if (!OpenDiskProbed(partition.disk))
+        return FileLookup::NotChecked;
+    FileLookup result = FileLookup::NotChecked;
+    SeekSector(partition.first);
+    if (ReadSector() && HasBootSignature()) {
+        Search search;
+        uint64_t thousands = 0, kib = 0;
+        const uint64_t diskSectors = QueryDiskSize(&thousands, &kib);
+        const uint64_t readable =
+            diskSectors == 0 ? partition.count
+            : partition.first >= diskSectors
+                ? 0
+                : std::min(partition.count, diskSectors - partition.first);
+        OpenFileSystem(search.volume, FsKind::Fat, partition.first, readable, SectorBuffer);
+        FsEntry entry;
+        const FsResult found = FindPath(search.volume, path, &entry);
+        if (found == FsResult::Found && !entry.directory) {
+            *size = entry.size;
+            result = FileLookup::Found;
+        } else if (found != FsResult::Unreadable) {
+            result = FileLookup::Missing;
+        }
+    }
+    CloseDisk();
+    return result;
 }
 
 void ReportEspNotFat(const PartitionPlace& place, VolumeKind kind) {

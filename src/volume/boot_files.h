@@ -4,8 +4,12 @@
 // detail pass lists what it found; both passes report what is missing.
 #pragma once
 
-#include "volume/partition_place.h"
+#include <cstdint>
+#include <string>
+
 #include "layout/volume_kind.h"
+#include "volume/partition_place.h"
+#include "volume/partition_record.h"
 
 // For the boot sector in SectorBuffer, of a FAT, FAT32 or NTFS volume: reads the
 // volume's directories (each sector at most once), reports, and leaves
@@ -16,3 +20,8 @@ void ExamineBootFiles(const PartitionPlace& place, VolumeKind kind);
 // whose content firmware cannot read; kind Unknown is "no file system". Nothing
 // for other partitions and for FAT content.
 void ReportEspNotFat(const PartitionPlace& place, VolumeKind kind);
+
+// Looks a file up on a recorded FAT partition, opening its drive once more: for
+// a file the firmware names that the boot files did not include.
+FileLookup LookUpFileOnPartition(const PartitionRecord& partition, const std::string& path,
+                                 uint64_t* size);

@@ -10,6 +10,7 @@
 #include "volume/backup_boot_sector.h"
 #include "volume/boot_files.h"
 #include "volume/exfat.h"
+#include "volume/partition_record.h"
 #include "volume/volume_checks.h"
 
 namespace {
@@ -152,6 +153,7 @@ void ExamineVolume(const PartitionPlace& place) {
 
 void ExamineVolumeOfKind(VolumeKind kind, const PartitionPlace& place) {
     ReportEspNotFat(place, kind);
+    RecordVolumeContent(place, kind);
     switch (kind) {
     case VolumeKind::Fat: ExamineFat(place); break;
     case VolumeKind::Fat32: ExamineFat32(place); break;

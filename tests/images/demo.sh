@@ -20,6 +20,57 @@ bash "$here/make_images.sh" "$dir"
 cd "$dir"
 rm -f Bootsieve.txt BPB?list.txt Zero?list.txt
 
+# A sample firmware tree laid out like /sys/firmware/efi: boot entries (their
+# EFI_LOAD_OPTION values) whose hard drive nodes name the ESP of gpt.img by the
+# unique GUID that sgdisk gave it, an entry on a disk that is gone, and a
+# BootOrder that names an entry that does not exist. Bytes are built as \xHH.
+le() { # VALUE BYTES
+    local value=$1 i
+    for ((i = 0; i < $2; i++)); do printf '\\x%02x' $(((value >> (8 * i)) & 0xff)); done
+}
+utf16() { # TEXT, with its zero unit
+    local text=$1 i
+    for ((i = 0; i < ${#text}; i++)); do printf '\\x%02x\\x00' "'${text:i:1}"; done
+    printf '\\x00\\x00'
+}
+guid_bytes() { # GUID text as a GPT stores it: the first three fields little-endian
+    local IFS=- part
+    read -r -a part <<<"$1"
+    le $((16#${part[0]})) 4
+    le $((16#${part[1]})) 2
+    le $((16#${part[2]})) 2
+    printf '%s' "${part[3]}${part[4]}" | sed 's/../\\x&/g'
+}
+hd_node() { # NUMBER START SIZE GUID
+    printf '\\x04\\x01\\x2a\\x00%s%s%s%s\\x02\\x02' "$(le "$1" 4)" "$(le "$2" 8)" "$(le "$3" 8)" \
+        "$(guid_bytes "$4")"
+}
+file_node() { # PATH
+    local path
+    path=$(utf16 "$1")
+    printf '\\x04\\x04%s%s' "$(le $((4 + ${#path} / 4)) 2)" "$path"
+}
+end_node='\x7f\xff\x04\x00'
+load_option() { # ATTRIBUTES DESCRIPTION PATH
+    printf '%s%s%s%s' "$(le "$1" 4)" "$(le $((${#3} / 4)) 2)" "$(utf16 "$2")" "$3"
+}
+variable() { # NAME VALUE
+    printf '%b' "\\x07\\x00\\x00\\x00$2" >"firmware/efivars/$1-8be4df61-93ca-11d2-aa0d-00e098032b8c"
+}
+rm -rf firmware
+mkdir -p firmware/efivars
+echo 64 >firmware/fw_platform_size
+esp=$(hd_node 1 2048 72261 11111111-1111-4111-8111-111111111111)
+variable SecureBoot '\x01'
+variable SetupMode '\x00'
+variable BootCurrent "$(le 0 2)"
+variable BootOrder "$(le 0 2)$(le 1 2)$(le 3 2)"
+variable Boot0000 "$(load_option 1 "Windows Boot Manager" \
+    "$esp$(file_node '\EFI\Microsoft\Boot\bootmgfw.efi')$end_node")"
+variable Boot0001 "$(load_option 1 "UEFI OS" "$esp$(file_node '\EFI\BOOT\BOOTX64.EFI')$end_node")"
+variable Boot0002 "$(load_option 1 "ubuntu (old disk)" \
+    "$(hd_node 1 2048 1048576 0d1e2f30-4152-4637-8899-aabbccddeeff)$(file_node '\EFI\ubuntu\shimx64.efi')$end_node")"
+
 drives=$(printf "$dir/%s:" "${images[@]}")
 drives=${drives%:}
 
@@ -29,13 +80,15 @@ for n in "${!images[@]}"; do
 done
 echo
 echo "== BOOTSIEVE_DRIVES=$drives"
+echo "== BOOTSIEVE_FIRMWARE=$dir/firmware   (a sample firmware tree, read instead of this"
+echo "   machine's firmware: the firmware section at the end of Bootsieve.txt)"
 echo "== $binary   (its question is answered \"n\")"
 echo
 status=0
-echo n | BOOTSIEVE_DRIVES="$drives" "$binary" || status=$?
+echo n | BOOTSIEVE_DRIVES="$drives" BOOTSIEVE_FIRMWARE="$dir/firmware" "$binary" || status=$?
 echo
 echo
-echo "== Summary report $dir/Bootsieve.txt"
+echo "== Summary report $dir/Bootsieve.txt, the firmware section of the sample tree at its end"
 echo
 cat Bootsieve.txt
 echo "== Detail report $dir/BPB0list.txt, without its hex dumps:"

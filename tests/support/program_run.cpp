@@ -93,6 +93,8 @@ ProgramRun RunProgram(Program program, const RunOptions& options) {
     std::string outPath = io + "/stdout", errPath = io + "/stderr", inPath = io + "/stdin";
     WriteTextFile(inPath, options.answers);
     std::string drives = JoinDrives(options.drives, program);
+    std::string firmware =
+        program == Program::Windows ? WinePath(options.firmware) : options.firmware;
     // Built before the fork: the child only execs.
     std::vector<std::string> words;
     if (program == Program::Native)
@@ -135,6 +137,11 @@ ProgramRun RunProgram(Program program, const RunOptions& options) {
             unsetenv("BOOTSIEVE_SECTOR_SIZE");
         else
             setenv("BOOTSIEVE_SECTOR_SIZE", options.sectorSize.c_str(), 1);
+        // Nor the machine's own firmware: only a tree that the test made.
+        if (firmware.empty())
+            unsetenv("BOOTSIEVE_FIRMWARE");
+        else
+            setenv("BOOTSIEVE_FIRMWARE", firmware.c_str(), 1);
         if (program == Program::Native) {
             execv(BOOTSIEVE_NATIVE_EXE, argv.data());
         } else {

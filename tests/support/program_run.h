@@ -24,6 +24,7 @@ struct RunOptions {
     std::string directory;              // where the reports go; must exist
     std::vector<std::string> arguments; // the program's command line after its name
     std::string sectorSize;             // BOOTSIEVE_SECTOR_SIZE; unset when empty
+    std::string firmware;               // BOOTSIEVE_FIRMWARE; "" leaves it unset
     // Standard output is a pipe whose reader takes the first line and goes away,
     // as `bootsieve | head -1`; the console then holds that line alone.
     bool consoleReaderQuits = false;

@@ -23,7 +23,7 @@ fi
 text=$(groff -man -Tutf8 -rHY=0 -dAD=l -rLL=200n "$page" 2>/dev/null | sed 's/.\x08//g')
 status=0
 for phrase in "bootsieve [--help | -h | --version]" "Do you want to replace BPB with backup?" \
-    "Bootsieve.txt" "BPBnlist.txt" "Zeronlist.txt" "BOOTSIEVE_DRIVES" "sectors 1 to 62" \
+    "Bootsieve.txt" "BPBnlist.txt" "Zeronlist.txt" "BOOTSIEVE_DRIVES" "BOOTSIEVE_FIRMWARE" "sectors 1 to 62" \
     "The command line was not understood." "A report could not be created or written."; do
     if ! printf '%s\n' "$text" | grep -qF -- "$phrase"; then
         echo "$page does not say: $phrase"

@@ -1,0 +1,91 @@
+// What the summary pass saw of the drives and their partitions, kept for the
+// sections written after the last drive (the firmware's boot entries), so that
+// they are written from what the walk recorded and never by reading disks again.
+// Only the summary pass records; a run starts with an empty record.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "layout/gpt_header.h"
+#include "layout/guid.h"
+#include "output/pass.h"
+#include "volume/partition_place.h"
+#include "layout/volume_kind.h"
+
+struct DriveRecord {
+    bool mbrRead = false;       // a signed MBR was read
+    uint32_t diskSignature = 0; // MBR bytes 440 to 443
+    bool bootCodeZero = false;  // MBR bytes 0 to 439 all zero
+    bool hasGpt = false;        // a GPT header was in use and its entries listed
+    unsigned logicals = 0;      // logical partitions recorded so far
+};
+
+// Whether a partition's boot files were looked for, and on what.
+enum class FilesHeld { NotLookedFor, Fat, NotFat, Unreadable };
+
+struct BootFileRecord {
+    std::string path; // as stored on the volume: its case, backslashes
+    uint64_t size;
+};
+
+// Kept small: a hostile chain may hold a hundred thousand logical partitions.
+struct PartitionRecord {
+    uint64_t first = 0;
+    uint64_t count = 0;
+    int disk = 0;
+    int placeNumber = 0; // the number its PartitionPlace carries
+    // As the firmware numbers it: the GPT entry; 1 to 4 for MBR primaries, and
+    // 5 on for logical partitions in the order the chain holds them.
+    unsigned number = 0;
+    PartitionOrigin origin = PartitionOrigin::Primary;
+    uint8_t mbrType = 0;                      // MBR partitions only
+    uint8_t typeGuid[GuidSize] = {};          // GPT entries only
+    uint8_t uniqueGuid[GuidSize] = {};        // GPT entries only
+    bool efiSystem = false;                   // GPT type C12A7328-..., or MBR type EF
+    bool systemVolume = false;                // a type that Windows or Linux is installed on
+    VolumeKind content = VolumeKind::Unknown; // what its boot sector holds, when examined
+    FilesHeld files = FilesHeld::NotLookedFor;
+    const char* fileSystem = ""; // the file system found, when it is not FAT
+    std::vector<BootFileRecord> bootFiles;
+};
+
+// The type as the listing names it.
+std::string RecordedTypeName(const PartitionRecord& partition);
+
+void ResetPartitionRecord();
+
+// The signed MBR in sector of a drive; starts the drive's record.
+void RecordMbr(Pass pass, int disk, const uint8_t* sector);
+// A non-empty primary entry, or a logical partition of an extended chain.
+void RecordMbrPartition(const PartitionPlace& place);
+// The used entries of the GPT in use on a drive.
+void RecordGptEntries(Pass pass, int disk, const std::vector<GptEntry>& entries);
+// The file system that the boot sector of the partition at place holds.
+void RecordVolumeContent(const PartitionPlace& place, VolumeKind kind);
+// The boot files of the partition at place were looked for, on FAT, on another
+// file system (named by fileSystem), or on one that could not be read.
+void RecordFilesLookedFor(const PartitionPlace& place, FilesHeld held, const char* fileSystem = "");
+// One boot file found on the partition at place.
+void RecordBootFile(const PartitionPlace& place, const std::string& path, uint64_t size);
+
+const DriveRecord& RecordedDrive(int disk);
+// In the order the walk met them.
+const std::deque<PartitionRecord>& RecordedPartitions();
+
+// What a file looked up on a recorded partition is.
+enum class FileLookup { Found, Missing, NotChecked };
+
+// Looks a file that is not among the recorded ones up on the partition.
+using BootFileLookup = FileLookup (*)(const PartitionRecord& partition, const std::string& path,
+                                      uint64_t* size);
+// Set once by the program; nullptr leaves a file that was not recorded missing.
+void SetBootFileLookup(BootFileLookup lookup);
+
+// The file at path (compared without regard to ASCII case) on the partition:
+// found among the recorded files, not checked on a volume that is not FAT or
+// could not be read, else what the lookup says, else missing.
+FileLookup LookUpBootFile(const PartitionRecord& partition, const std::string& path,
+                          uint64_t* size);
