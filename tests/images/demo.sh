@@ -139,6 +139,24 @@ for report in Zero?list.txt; do
     echo "   $dir/$report"
 done
 echo
+echo "== Disks of 4096-byte sectors, made by fdisk -b 4096: 4kn-gpt.img and 4kn-mbr.img."
+echo "   Image files tell no sector size; their GPT and boot sectors say it. Reports in"
+echo "   $dir/4kn:"
+echo
+mkdir -p 4kn
+(cd 4kn && BOOTSIEVE_DRIVES="$dir/4kn-gpt.img:$dir/4kn-mbr.img" "$binary" </dev/null >/dev/null) ||
+    status=$?
+cat 4kn/Bootsieve.txt
+echo "== The same 4kn-gpt.img read as a drive of 512-byte sectors tells it (BOOTSIEVE_SECTOR_SIZE=512):"
+echo "   a disk partitioned behind a USB bridge of 4096-byte sectors and attached directly."
+echo "   Reports in $dir/bridged:"
+echo
+mkdir -p bridged
+(cd bridged && BOOTSIEVE_SECTOR_SIZE=512 BOOTSIEVE_DRIVES="$dir/4kn-gpt.img" "$binary" \
+    </dev/null >/dev/null) || status=$?
+head -n 4 bridged/Bootsieve.txt
+echo "   ..."
+echo
 echo "== broken-fat32.img (drive 3) has a FAT32 boot sector without its signature."
 echo "   To restore it from its backup at sector 69, run Bootsieve on a copy and answer y"
 echo "   (the reports go to the current directory):"
