@@ -249,4 +249,21 @@ TEST_F(Firmware, SecureBootInItsFourStates) {
     }
 }
 
+// A file the firmware names that the boot files do not include is looked up on
+// the ESP itself, in the disk's own sectors.
+TEST_F(Firmware, FileBeyondTheBootFilesIsLookedUpOnTheEsp) {
+    DiskImage disk = GptDisk();
+    PutFatFiles(disk, 2048, {{"\\shellx64.efi", 4096}});
+    UseImage(0, disk);
+    const FirmwareTree tree = MakeFirmwareTree();
+    tree.Put("BootOrder", Numbers({0, 1}));
+    tree.Put("Boot0000", LoadOptionBytes(1, u"Shell", OnEsp(u"\\SHELLX64.EFI")));
+    tree.Put("Boot0001", LoadOptionBytes(1, u"Tools", OnEsp(u"\\EFI\\tools\\gone.efi")));
+    ScopedFirmware firmware(tree.root);
+    const std::string summary = RunInMemory().summary;
+    EXPECT_EQ(CountOf(summary, "    file \\SHELLX64.EFI: 4096 bytes\n"), 1);
+    EXPECT_EQ(CountOf(summary, "    file \\EFI\\tools\\gone.efi: missing\n"), 1);
+    RemoveFirmwareTree(tree);
+}
+
 } // namespace
