@@ -5,6 +5,7 @@
 
 #include "disk/byte_order.h"
 #include "layout/gpt_header.h"
+#include "output/output.h"
 
 namespace {
 
@@ -19,12 +20,6 @@ constexpr uint8_t FilePathSubtype = 0x04;
 constexpr uint8_t FirmwareFileSubtype = 0x06;
 constexpr uint8_t BbsType = 0x05;
 constexpr uint8_t EndType = 0x7F;
-
-std::string Text(const char* format, unsigned long long value) {
-    char text[96];
-    std::snprintf(text, sizeof text, format, value);
-    return text;
-}
 
 HardDriveNode LoadHardDriveNode(const uint8_t* node) {
     HardDriveNode hd{};
@@ -58,19 +53,21 @@ struct PathNodes {
 std::string WalkDevicePath(const uint8_t* list, size_t bytes, PathNodes& nodes) {
     for (size_t at = 0; at < bytes;) {
         if (bytes - at < NodeHeaderBytes)
-            return Text("device path node cut short at byte %llu of the file path list", at);
+            return FormatNumber("device path node cut short at byte %llu of the file path list",
+                                at);
         const uint8_t* node = list + at;
         const uint8_t type = node[0], subtype = node[1];
         const size_t length = LoadLe16(node + 2);
         if (length < NodeHeaderBytes)
-            return Text("device path node of %llu bytes", length);
+            return FormatNumber("device path node of %llu bytes", length);
         if (length > bytes - at)
-            return Text("device path node of %llu bytes runs past the file path list", length);
+            return FormatNumber("device path node of %llu bytes runs past the file path list",
+                                length);
         if (type == EndType)
             return "";
         if (type == MediaType && subtype == HardDriveSubtype) {
             if (length != HardDriveNodeBytes)
-                return Text("hard drive node of %llu bytes, not 42", length);
+                return FormatNumber("hard drive node of %llu bytes, not 42", length);
             if (!nodes.hardDrive)
                 nodes.hd = LoadHardDriveNode(node);
             nodes.hardDrive = true;
@@ -121,7 +118,7 @@ LoadOption ParseLoadOption(const uint8_t* data, size_t size) {
     if (size >= 4)
         option.active = (LoadLe32(data) & ActiveAttribute) != 0;
     if (size < FixedBytes) {
-        option.damage = Text("cut short at %llu bytes", size);
+        option.damage = FormatNumber("cut short at %llu bytes", size);
         return option;
     }
     const size_t listBytes = LoadLe16(data + 4);
@@ -135,7 +132,7 @@ LoadOption ParseLoadOption(const uint8_t* data, size_t size) {
         Utf16NameToUtf8(data + FixedBytes, static_cast<unsigned>((end - FixedBytes) / 2));
     const size_t list = end + 2;
     if (listBytes > size - list) {
-        option.damage = Text("file path list of %llu bytes runs past the end", listBytes);
+        option.damage = FormatNumber("file path list of %llu bytes runs past the end", listBytes);
         return option;
     }
     PathNodes nodes;

@@ -199,27 +199,21 @@ void DecodeRow(unsigned offset, const char* label, const std::string& value) {
     Report("%02x %-30s: %s\n", offset, label, value.c_str());
 }
 
-std::string Text(const char* format, unsigned long long value) {
-    char text[32];
-    std::snprintf(text, sizeof text, format, value);
-    return text;
-}
-
 void DecodeHeader(const GptWalk& walk, const GptHeader& h) {
     Report(">> Disk %d GPT header decoded:\n", walk.disk);
     DecodeRow(0x00, "Signature", "EFI PART");
-    DecodeRow(0x08, "Revision", Text("%08llX", h.revision));
-    DecodeRow(0x0C, "Header size", Text("%llu", h.headerSize));
-    DecodeRow(0x10, "Header CRC32", Text("%08llX", h.headerCrc));
-    DecodeRow(0x18, "Sector of this header", Text("%llu", h.thisSector));
-    DecodeRow(0x20, "Sector of the other header", Text("%llu", h.otherSector));
-    DecodeRow(0x28, "First usable sector", Text("%llu", h.firstUsable));
-    DecodeRow(0x30, "Last usable sector", Text("%llu", h.lastUsable));
+    DecodeRow(0x08, "Revision", FormatNumber("%08llX", h.revision));
+    DecodeRow(0x0C, "Header size", FormatNumber("%llu", h.headerSize));
+    DecodeRow(0x10, "Header CRC32", FormatNumber("%08llX", h.headerCrc));
+    DecodeRow(0x18, "Sector of this header", FormatNumber("%llu", h.thisSector));
+    DecodeRow(0x20, "Sector of the other header", FormatNumber("%llu", h.otherSector));
+    DecodeRow(0x28, "First usable sector", FormatNumber("%llu", h.firstUsable));
+    DecodeRow(0x30, "Last usable sector", FormatNumber("%llu", h.lastUsable));
     DecodeRow(0x38, "Disk GUID", FormatGuid(h.diskGuid));
-    DecodeRow(0x48, "First sector of entries", Text("%llu", h.entriesSector));
-    DecodeRow(0x50, "Number of entries", Text("%llu", h.entryCount));
-    DecodeRow(0x54, "Size of one entry", Text("%llu", h.entrySize));
-    DecodeRow(0x58, "Entries CRC32", Text("%08llX", h.entriesCrc));
+    DecodeRow(0x48, "First sector of entries", FormatNumber("%llu", h.entriesSector));
+    DecodeRow(0x50, "Number of entries", FormatNumber("%llu", h.entryCount));
+    DecodeRow(0x54, "Size of one entry", FormatNumber("%llu", h.entrySize));
+    DecodeRow(0x58, "Entries CRC32", FormatNumber("%08llX", h.entriesCrc));
     Report("\n");
 }
 

@@ -19,3 +19,9 @@ void Console(const char* format, ...) {
     vfprintf(ConsoleOut, format, args);
     va_end(args);
 }
+
+std::string FormatNumber(const char* format, unsigned long long value) {
+    char text[96];
+    std::snprintf(text, sizeof text, format, value);
+    return text;
+}

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 #if defined(__MINGW32__)
 #define BOOTSIEVE_PRINTF(f, a) __attribute__((format(gnu_printf, f, a)))
@@ -23,3 +24,6 @@ void Console(const char* format, ...) BOOTSIEVE_PRINTF(1, 2);
 inline unsigned long long Ull(uint64_t value) {
     return static_cast<unsigned long long>(value);
 }
+
+// One number as format (a printf format of one unsigned long long) prints it.
+std::string FormatNumber(const char* format, unsigned long long value);

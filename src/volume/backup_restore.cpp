@@ -29,12 +29,6 @@ constexpr int MaxAnswerLength = 4096;
 constexpr uint64_t Fat32BackupSector = 6;
 constexpr uint64_t ExFatBackupSector = 12;
 
-std::string Printed(const char* format, unsigned long long value) {
-    char text[64];
-    std::snprintf(text, sizeof text, format, value);
-    return text;
-}
-
 bool OnDisk(const PartitionPlace& place, uint64_t sector) {
     return place.diskSectors == 0 || sector < place.diskSectors;
 }
@@ -60,7 +54,7 @@ std::string HiddenMisfit(const PartitionPlace& place, const uint8_t* boot) {
     const uint32_t hidden = LoadLe32(boot + 0x1C);
     const bool fits =
         hidden == place.first || (place.origin == PartitionOrigin::Gpt && hidden == 0);
-    return fits ? "" : Printed("hidden sectors %llu", hidden);
+    return fits ? "" : FormatNumber("hidden sectors %llu", hidden);
 }
 
 bool SectorStartsWith(uint64_t sector, const uint8_t* bytes, const uint8_t* mask, size_t n) {
@@ -78,12 +72,12 @@ std::string NtfsMisfit(const PartitionPlace& place, const uint8_t* boot) {
         return hidden;
     const uint64_t total = LoadLe64(boot + 0x28);
     if (total >= place.count)
-        return Printed("volume of %llu sectors", total);
+        return FormatNumber("volume of %llu sectors", total);
     uint64_t mft = 0;
     const bool inside = NtfsMftSector(place, boot, &mft);
     static const uint8_t file[4] = {'F', 'I', 'L', 'E'}, all[4] = {0xFF, 0xFF, 0xFF, 0xFF};
     if (!inside || !SectorStartsWith(mft, file, all, 4))
-        return Printed("no $MFT at sector %llu", mft);
+        return FormatNumber("no $MFT at sector %llu", mft);
     return "";
 }
 
@@ -96,21 +90,21 @@ std::string Fat32Misfit(const PartitionPlace& place, const uint8_t* boot) {
     if (total == 0)
         total = LoadLe32(boot + 0x20);
     if (total > place.count)
-        return Printed("volume of %llu sectors", total);
+        return FormatNumber("volume of %llu sectors", total);
     const uint16_t reserved = LoadLe16(boot + 0x0E);
     const uint64_t fat = place.first + reserved;
     const uint8_t start[4] = {boot[0x15], 0xFF, 0xFF, 0x0F}, mask[4] = {0xFF, 0xFF, 0xFF, 0x0F};
     if (reserved >= place.count || !SectorStartsWith(fat, start, mask, 4))
-        return Printed("no FAT at sector %llu", fat);
+        return FormatNumber("no FAT at sector %llu", fat);
     return "";
 }
 
 std::string ExFatMisfit(const PartitionPlace& place, const uint8_t* boot) {
     const uint64_t offset = LoadLe64(boot + 0x40), length = LoadLe64(boot + 0x48);
     if (offset != 0 && offset != place.first)
-        return Printed("partition offset %llu", offset);
+        return FormatNumber("partition offset %llu", offset);
     if (length > place.count)
-        return Printed("volume of %llu sectors", length);
+        return FormatNumber("volume of %llu sectors", length);
     return "";
 }
 
