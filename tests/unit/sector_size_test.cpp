@@ -15,7 +15,9 @@ DiskImage Gpt4096() {
     DiskImage disk = BlankDisk(4096, 4096);
     PutGpt(disk, StandardGpt(4096, {{EspType, 256, 767, u"ESP"}, {BasicDataType, 768, 2815, u""}}));
     PutFat32WithBackup(disk, 256, 512);
+    PutFatFiles(disk, 256, {{"\\EFI\\BOOT\\BOOTX64.EFI", 5000}});
     PutNtfsWithBackup(disk, 768, 2048);
+    PutNtfsFiles(disk, 768, {{"\\bootmgr", 40000}, {"\\Boot\\BCD", 100}});
     return disk;
 }
 
@@ -28,13 +30,13 @@ const std::string Gpt4096Summary =
     "\n#1 ....................................................>> Disk 0 GUID partition table\n"
     "  #  First sector      Sectors   ____Size____  Type\n"
     "  1           256          512 =        2 MiB  EFI system partition\n"
-    "  2           768         2048 =        8 MiB  Microsoft basic data\n"
-    "#1 EFI system partition holds no boot loader: no .efi file under \\EFI.\n\n";
+    "  2           768         2048 =        8 MiB  Microsoft basic data\n\n";
 
 class SectorSizes : public MemoryDriveTest {};
 
 // Told by the drive, or said by the image's own GPT: read in 4096-byte sectors,
-// with dumps of the whole sector and the backups where their sectors lie.
+// with dumps of the whole sector, the backups where their sectors lie, and the
+// files of both file systems.
 TEST_F(SectorSizes, GptDiskOf4096ByteSectorsIsReadInItsOwnSectors) {
     const DiskImage disk = Gpt4096();
     for (bool imageFile : {false, true}) {
@@ -46,7 +48,10 @@ TEST_F(SectorSizes, GptDiskOf4096ByteSectorsIsReadInItsOwnSectors) {
         EXPECT_EQ(run.summary, Gpt4096Summary);
         for (const std::string& piece :
              {BootSectorHeading(1, "FAT", 256) + HexDump(disk.Get(256)), BackupOk(262),
-              BootSectorHeading(2, "NTFS", 768) + HexDump(disk.Get(768)), BackupOk(2815)})
+              BootSectorHeading(2, "NTFS", 768) + HexDump(disk.Get(768)), BackupOk(2815),
+              std::string(">> Disk 0 #1 Boot files:\n   \\EFI\\BOOT\\BOOTX64.EFI  5000 bytes\n"),
+              std::string(">> Disk 0 #2 Boot files:\n   \\bootmgr  40000 bytes\n"
+                          "   \\Boot\\BCD  100 bytes\n")})
             EXPECT_EQ(CountOf(run.detail[0], piece), 1) << piece.substr(0, 60);
         EXPECT_EQ(run.zero[0], ScanHeading + "Sectors 1 to 5 hold the GUID partition table.\n\n");
     }
