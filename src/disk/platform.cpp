@@ -43,6 +43,12 @@ PlatformVersion QueryPlatformVersion() {
             static_cast<int>(version >> 16)};
 }
 
+std::string CurrentDirectory() {
+    char path[MAX_PATH];
+    const DWORD n = GetCurrentDirectoryA(sizeof path, path);
+    return n > 0 && n < sizeof path ? std::string(path, n) : "";
+}
+
 int ConsoleProcessCount() {
     DWORD processes[2];
     return static_cast<int>(GetConsoleProcessList(processes, 2));
@@ -79,6 +85,11 @@ void IgnoreBrokenPipe() {
 
 int ConsoleProcessCount() {
     return 0;
+}
+
+std::string CurrentDirectory() {
+    char path[4096];
+    return getcwd(path, sizeof path) ? path : "";
 }
 
 bool InputIsConsole() {

@@ -37,6 +37,9 @@ int ConsoleProcessCount();
 // Whether standard input reads from a console (on POSIX, a terminal).
 bool InputIsConsole();
 
+// The current directory, where the reports go; "" when it cannot be had.
+std::string CurrentDirectory();
+
 // A console reader that goes away (a pipe into head) must not end the run: the
 // reports are still to be written. Console writes then fail quietly.
 void IgnoreBrokenPipe();

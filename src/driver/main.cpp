@@ -1,6 +1,7 @@
 // Bootsieve: reports the MBR, the partition tables, the boot sectors with their
 // backups and sectors 1 to 62 of physical drives 0 to 9.
 #include <cstdio>
+#include <string>
 
 #include "disk/drive_list.h"
 #include "disk/platform.h"
@@ -16,10 +17,13 @@ int _dowildcard = 0;
 namespace {
 
 // Started from Explorer, the console window would close before its last lines
-// (the hint, the repair's outcome) could be read.
+// (the hint, the repair's outcome) could be read; and its user never chose the
+// directory the reports went to.
 void WaitIfConsoleClosesWithProgram() {
     if (!ConsoleClosesWithProgram(ConsoleProcessCount(), InputIsConsole()))
         return;
+    if (const std::string directory = CurrentDirectory(); !directory.empty())
+        Console("The reports are in %s.\n", directory.c_str());
     Console("Press Enter to close this window.");
     std::fflush(ConsoleOut);
     std::clearerr(ConsoleIn);
