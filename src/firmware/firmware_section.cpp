@@ -216,11 +216,12 @@ void ReportPartitionTarget(const BootEntry& entry) {
         Report("    MBR partition %u of disk signature %08X, on no disk examined.\n",
                hd.partitionNumber, LoadLe32(hd.signature));
     } else {
+        // Where the boot entry still looks for the partition that has moved.
         std::string moved;
         if (hd.start != p->first || hd.size != p->count) {
             char text[96];
             std::snprintf(text, sizeof text, ", moved: the entry says sectors %llu to %llu",
-                          Ull(p->first), Ull(p->first + p->count - 1));
+                          Ull(hd.start), Ull(hd.size ? hd.start + hd.size - 1 : hd.start));
             moved = text;
         }
         Report("    disk %d #%u (%s)%s\n", p->disk, p->number, RecordedTypeName(*p).c_str(),

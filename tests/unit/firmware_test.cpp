@@ -110,7 +110,7 @@ const FirmwareCase Cases[] = {
      "Firmware: UEFI, 64-bit.\nSecure Boot: not supported.\nBootCurrent: none\n"
      "BootOrder: 0003,0000,0009,0004,0006,0009\nBootNext: 0002\n"
      "Boot0003* Fallback\n"
-     "    disk 0 #1 (EFI system partition), moved: the entry says sectors 2048 to 4095\n"
+     "    disk 0 #1 (EFI system partition), moved: the entry says sectors 63 to 2110\n"
      "    file \\EFI\\BOOT\\BOOTX64.EFI: 1000 bytes\n"
      "Boot0000* Windows Boot Manager\n    disk 0 #1 (EFI system partition)\n"
      "    file \\EFI\\Microsoft\\Boot\\bootmgfw.efi: missing\n"
