@@ -1,5 +1,6 @@
 // Timing of the whole run (summary pass, detail pass, reserved-sector scan) over
-// in-memory drives: a disk with NTFS, FAT32, FAT16 and two logical partitions, and
+// in-memory drives: a disk with NTFS, FAT32, FAT16 and two logical partitions, a
+// GPT disk with Windows' boot files in 512-byte and in 4096-byte sectors, and
 // chains of 1,000 to 100,000 extended boot records. Reports and console lines go
 // to /dev/null.
 //
