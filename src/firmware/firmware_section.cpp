@@ -261,8 +261,8 @@ void ReportVariables(const FirmwareSource& source, const FirmwareFacts& facts) {
     const Numbers next = ReadNumbers(source, "BootNext", true);
     ReportBootCurrent(current);
     ReportBootOrder(order);
-    ReportBootNext(next);
     ReportBootedFrom(source, index);
+    ReportBootNext(next);
     std::vector<unsigned> named = current.values;
     named.insert(named.end(), next.values.begin(), next.values.end());
     BootVariables variables;

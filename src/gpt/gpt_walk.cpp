@@ -342,7 +342,29 @@ void ReportChecks(const GptWalk& walk, const GptCopy& inUse, const std::vector<G
         Report("GPT entries %u and %u overlap.\n", lower, higher);
 }
 
-// What a repair may trust of an entry's place: its array, its range, its neighbours.
+// Where a header that holds keeps itself, its entry array and the other header.
+void AddStructures(const GptCopy& copy, std::vector<std::pair<uint64_t, uint64_t>>& structures) {
+    if (!HeaderHolds(copy))
+        return;
+    const GptHeader& h = copy.header;
+    structures.emplace_back(copy.sector, copy.sector);
+    structures.emplace_back(h.otherSector, h.otherSector);
+    if (EntryArrayIsPlausible(h) && EntryArraySectors(h) != 0)
+        structures.emplace_back(h.entriesSector, h.entriesSector + EntryArraySectors(h) - 1);
+}
+
+GptOwnSectors OwnSectorsOf(const GptWalk& walk, const GptCopy& inUse) {
+    GptOwnSectors gpt;
+    gpt.firstUsable = inUse.header.firstUsable;
+    gpt.lastUsable = inUse.header.lastUsable;
+    gpt.structures.emplace_back(PrimaryHeaderSector, PrimaryHeaderSector);
+    AddStructures(walk.primary, gpt.structures);
+    AddStructures(walk.backup, gpt.structures);
+    return gpt;
+}
+
+// What a repair may trust of an entry's place: its array, its range, its
+// neighbours, and the table's own sectors.
 PlaceLayout EntryLayout(const GptWalk& walk, const GptCopy& inUse, const GptEntry& e,
                         const std::vector<std::pair<unsigned, unsigned>>& overlaps) {
     if (walk.otherSectorSize)
@@ -351,6 +373,8 @@ PlaceLayout EntryLayout(const GptWalk& walk, const GptCopy& inUse, const GptEntr
         return PlaceLayout::GptEntriesUntrusted;
     if (EndsBeforeStart(e) || OutsideUsable(e, inUse.header))
         return PlaceLayout::GptEntryInvalid;
+    if (CoversGptSectors(e.first, e.last, OwnSectorsOf(walk, inUse)))
+        return PlaceLayout::Overlapping;
     for (const auto& [lower, higher] : overlaps)
         if (lower == e.number || higher == e.number)
             return PlaceLayout::Overlapping;
@@ -477,22 +501,28 @@ void WalkGuidPartitionTable(int disk, Pass pass, const PartitionEntry mbr[Partit
         ExamineEntry(walk, e, EntryLayout(walk, *inUse, e, overlaps));
 }
 
-bool ReadGptUsableRange(uint64_t diskSectors, uint64_t* firstUsable, uint64_t* lastUsable) {
+bool CoversGptSectors(uint64_t first, uint64_t last, const GptOwnSectors& gpt) {
+    if (first < gpt.firstUsable || last > gpt.lastUsable)
+        return true;
+    for (const auto& [from, to] : gpt.structures)
+        if (first <= to && from <= last)
+            return true;
+    return false;
+}
+
+bool ReadGptOwnSectors(uint64_t diskSectors, GptOwnSectors* gpt) {
     PartitionEntry noTable[PartitionEntries] = {};
     GptWalk walk{0, Pass::Summary, noTable, 0, diskSectors, false, {}, {}};
     ReadCopy(walk.primary, PrimaryHeaderSector);
-    const GptCopy* valid = &walk.primary;
-    if (!walk.primary.Valid()) {
-        const uint64_t backupAt = BackupHeaderSector(walk);
-        if (backupAt == 0)
-            return false;
+    const uint64_t backupAt = BackupHeaderSector(walk);
+    if (backupAt != 0)
         ReadCopy(walk.backup, backupAt);
-        if (!walk.backup.Valid())
-            return false;
-        valid = &walk.backup;
-    }
-    *firstUsable = valid->header.firstUsable;
-    *lastUsable = valid->header.lastUsable;
+    const GptCopy* valid = walk.primary.Valid()  ? &walk.primary
+                           : walk.backup.Valid() ? &walk.backup
+                                                 : nullptr;
+    if (!valid)
+        return false;
+    *gpt = OwnSectorsOf(walk, *valid);
     return true;
 }
 

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <utility>
+#include <vector>
 
 #include "layout/mbr_layout.h"
 #include "output/pass.h"
@@ -15,9 +17,21 @@
 void WalkGuidPartitionTable(int disk, Pass pass, const PartitionEntry mbr[PartitionEntries],
                             int eeIndex, uint64_t diskSectors, bool otherSectorSize);
 
-// The first sector of a partition must lie after the GPT's own sectors: reads
-// the header in use and gives its usable range. False when neither header holds.
-bool ReadGptUsableRange(uint64_t diskSectors, uint64_t* firstUsable, uint64_t* lastUsable);
+// The sectors a GUID partition table keeps for itself: all outside its usable
+// range, and wherever its headers and entry arrays lie (a hostile header may
+// place them inside the range, or the range over them).
+struct GptOwnSectors {
+    uint64_t firstUsable = 0;
+    uint64_t lastUsable = 0;
+    std::vector<std::pair<uint64_t, uint64_t>> structures; // first and last sector of each
+};
+
+bool CoversGptSectors(uint64_t first, uint64_t last, const GptOwnSectors& gpt);
+
+// The own sectors of the GPT of the open drive, from the primary header, else the
+// backup, and where both lie: what a partition of the MBR must not cover. False
+// when neither header holds.
+bool ReadGptOwnSectors(uint64_t diskSectors, GptOwnSectors* gpt);
 
 // On a GPT disk (a signed MBR with an entry of type EE, a valid primary header
 // and an entry array that checks), the last sector, at most 62, that the primary

@@ -174,26 +174,17 @@ void ExamineGptContainer(const PartitionPlace& place, int& gptIndex, int index) 
                            otherSectorSize);
 }
 
-// Sectors 1 to the first usable one and from after the last usable one to the
-// disk's end belong to a GUID partition table, when the disk has one.
-struct GptSectors {
-    bool present = false;
-    uint64_t firstUsable = 0;
-    uint64_t lastUsable = 0;
-};
-
-GptSectors FindGptSectors(uint64_t diskSectors) {
-    GptSectors gpt;
+// On a disk with a GUID partition table, its own sectors; nullptr without one.
+const GptOwnSectors* FindGptSectors(uint64_t diskSectors, GptOwnSectors* gpt) {
     for (const PartitionEntry& entry : MbrPartitionTable)
         if (PartitionKindOf(entry.type) == PartitionKind::GptProtective)
-            gpt.present = ReadGptUsableRange(diskSectors, &gpt.firstUsable, &gpt.lastUsable);
-    return gpt;
+            return ReadGptOwnSectors(diskSectors, gpt) ? gpt : nullptr;
+    return nullptr;
 }
 
-bool CoversGptSectors(const PartitionEntry& entry, const GptSectors& gpt) {
-    const uint64_t last = uint64_t{entry.start} + entry.count - 1;
-    return gpt.present && entry.count != 0 &&
-           (entry.start < gpt.firstUsable || last > gpt.lastUsable);
+bool CoversGptSectors(const PartitionEntry& entry, const GptOwnSectors* gpt) {
+    return gpt && entry.count != 0 &&
+           CoversGptSectors(entry.start, uint64_t{entry.start} + entry.count - 1, *gpt);
 }
 
 // Whether a repair may write over each primary's first sector.
@@ -203,7 +194,8 @@ void FindPrimaryLayouts(uint64_t diskSectors, bool otherSectorSize,
         std::fill(layouts, layouts + PartitionEntries, PlaceLayout::OtherSectorSize);
         return;
     }
-    const GptSectors gpt = FindGptSectors(diskSectors);
+    GptOwnSectors own;
+    const GptOwnSectors* gpt = FindGptSectors(diskSectors, &own);
     for (int i = 0; i < PartitionEntries; ++i) {
         const PartitionEntry& entry = MbrPartitionTable[i];
         const bool overGpt = PartitionKindOf(entry.type) != PartitionKind::GptProtective &&

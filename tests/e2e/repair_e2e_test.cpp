@@ -198,6 +198,17 @@ const CraftedDisk UntrustedCases[] = {
      },
      "y\n",
      {NoRepair(2, Overlaps)}},
+    {"UsableSectorsOverTheGptItself",
+     [] {
+         DiskImage disk = BlankDisk(GptSectors);
+         GptLayout layout = StandardGpt(GptSectors, {{BasicDataType, 1, 2048, u""}});
+         layout.firstUsable = 1;
+         PutGpt(disk, layout);
+         PutNtfsBootSector(disk, 2048, 0, 2047);
+         return disk;
+     },
+     "y\n",
+     {NoRepair(1, Overlaps)}},
     {"OverlappingPrimaries",
      [] {
          DiskImage disk = WithMbr(2000, {{0x80, 0x07, 63, 1000}, {0x00, 0x07, 500, 563}});

@@ -66,6 +66,7 @@ const FirmwareCase Cases[] = {
          t.Put("SetupMode", {0});
          t.Put("BootCurrent", Numbers({1}));
          t.Put("BootOrder", Numbers({1, 0}));
+         t.Put("BootNext", Numbers({0}));
          t.Put("Boot0000", LoadOptionBytes(1, u"Windows Boot Manager", WindowsLoader));
          t.Put("Boot0001", LoadOptionBytes(1, u"ubuntu", OnEsp(u"\\EFI\\UBUNTU\\SHIMX64.EFI")));
          t.Put("LoaderDevicePartUUID", Utf16(u"00000001-0000-4000-8000-000000000001"),
@@ -73,7 +74,7 @@ const FirmwareCase Cases[] = {
      },
      {{"\\EFI\\Microsoft\\Boot\\bootmgfw.efi", 1536000}, {"\\EFI\\ubuntu\\shimx64.efi", 955656}},
      "Firmware: UEFI, 64-bit.\nSecure Boot: enabled.\nBootCurrent: 0001\nBootOrder: 0001,0000\n"
-     "Booted from: disk 0 #1 (EFI system partition)\n"
+     "Booted from: disk 0 #1 (EFI system partition)\nBootNext: 0000\n"
      "Boot0001* ubuntu\n    disk 0 #1 (EFI system partition)\n"
      "    file \\EFI\\UBUNTU\\SHIMX64.EFI: 955656 bytes\n"
      "Boot0000* Windows Boot Manager\n    disk 0 #1 (EFI system partition)\n"
