@@ -423,6 +423,12 @@ void ExamineEntry(const GptWalk& walk, const GptEntry& e, PlaceLayout layout) {
         }
         return;
     }
+    // An entry that ends before it starts has no extent to hold a volume: its
+    // sector count wraps, and a backup "in its last sector" lies before it.
+    if (EndsBeforeStart(e)) {
+        ReportOtherType(walk, e);
+        return;
+    }
     const VolumeKind kind = IdentifyVolumeContent(SectorBuffer);
     if (kind == VolumeKind::Unknown) {
         ReportEspNotFat(place, kind);

@@ -177,6 +177,16 @@ const GptCase GptCases[] = {
               g.entries[3] = {LinuxType, 20000, 19000, u""};
           }); },
      {"GPT entry 4 ends before it starts (sectors 20000 to 19000).\n"}},
+    {"signed volume of an entry that ends before it starts",
+     [] {
+         DiskImage disk = GptDisk([](GptLayout& g) {
+             g.entries[3] = {BasicDataType, 20000, 19000, u""};
+         });
+         PutNtfsWithBackup(disk, 20000, 500);
+         return disk;
+     },
+     {"GPT entry 4 ends before it starts (sectors 20000 to 19000).\n",
+      "\n#4 >> Disk 0 GPT partition type Microsoft basic data. Examine sector 20000\n"}},
     {"entry outside the usable sectors",
      [] { return GptDisk([](GptLayout& g) {
               g.entries[3] = {LinuxType, 20, 100, u""};
