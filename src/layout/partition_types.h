@@ -55,3 +55,7 @@ inline bool IsFat(uint8_t type) {
     PartitionKind kind = PartitionKindOf(type);
     return kind == PartitionKind::Fat || kind == PartitionKind::Fat32;
 }
+// A FAT, NTFS or exFAT type: its boot sector says how large its sectors are.
+inline bool SaysItsSectorSize(uint8_t type) {
+    return IsFat(type) || PartitionKindOf(type) == PartitionKind::Ntfs;
+}

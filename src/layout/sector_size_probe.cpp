@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "disk/disk_device.h"
-#include "disk/sector.h"
 #include "layout/mbr_layout.h"
 #include "layout/partition_types.h"
 #include "layout/volume_kind.h"
@@ -12,37 +11,25 @@ namespace {
 
 constexpr unsigned ProbedSizes[] = {512, 4096};
 
-// Sector n of 512 bytes, the unit of the probe.
-bool ReadAt512(uint64_t sector) {
-    SeekSector(sector);
-    return ReadSectorQuietly() != 0;
-}
-
-bool GptHeaderAt(unsigned byte) {
-    return ReadAt512(byte / 512) && std::memcmp(SectorBuffer, "EFI PART", 8) == 0;
-}
-
-// The bytes per sector a signed boot sector in SectorBuffer says it has.
-unsigned SignedBootSectorSays() {
-    return HasBootSignature()
-               ? SaysBytesPerSector(SectorBuffer, IdentifyVolumeContent(SectorBuffer))
-               : 0;
-}
-
-bool HoldsFileSystemByType(uint8_t type) {
-    return IsFat(type) || PartitionKindOf(type) == PartitionKind::Ntfs;
+// The 512 bytes at byte, in the drive sector that holds them; nullptr when it
+// cannot be read.
+const uint8_t* BootRecordAtByte(uint64_t byte) {
+    const unsigned size = DriveSectorSize();
+    SeekSector(byte / size);
+    return ReadSectorQuietly() ? SectorBuffer + byte % size : nullptr;
 }
 
 unsigned SizeFromFirstVolume() {
-    if (!ReadAt512(0))
+    const uint8_t* mbr = BootRecordAtByte(0);
+    if (!mbr)
         return 0;
     PartitionEntry table[PartitionEntries];
-    LoadPartitionTable(SectorBuffer, table);
+    LoadPartitionTable(mbr, table);
     for (const PartitionEntry& entry : table) {
-        if (!HoldsFileSystemByType(entry.type))
+        if (!SaysItsSectorSize(entry.type))
             continue;
         for (unsigned size : ProbedSizes)
-            if (ReadAt512(uint64_t{entry.start} * (size / 512)) && SignedBootSectorSays() == size)
+            if (BootSectorSaysAtByte(uint64_t{entry.start} * size) == size)
                 return size;
     }
     return 0;
@@ -50,9 +37,21 @@ unsigned SizeFromFirstVolume() {
 
 } // namespace
 
+bool GptHeaderAtByte(uint64_t byte) {
+    const uint8_t* at = BootRecordAtByte(byte);
+    return at && std::memcmp(at, "EFI PART", 8) == 0;
+}
+
+unsigned BootSectorSaysAtByte(uint64_t byte) {
+    const uint8_t* at = BootRecordAtByte(byte);
+    if (!at || at[510] != 0x55 || at[511] != 0xAA)
+        return 0;
+    return SaysBytesPerSector(at, IdentifyVolumeContent(at));
+}
+
 unsigned ProbeSectorSize() {
     for (unsigned size : ProbedSizes)
-        if (GptHeaderAt(size))
+        if (GptHeaderAtByte(size))
             return size;
     const unsigned size = SizeFromFirstVolume();
     return size ? size : 512;

@@ -1,42 +1,12 @@
 #include "partition/sector_size_fit.h"
 
-#include <cstring>
-
 #include "disk/disk_device.h"
-#include "disk/sector.h"
 #include "layout/mbr_layout.h"
 #include "layout/partition_types.h"
-#include "layout/volume_kind.h"
+#include "layout/sector_size_probe.h"
 #include "output/output.h"
 
 namespace {
-
-// Reads the drive sector holding byte and points at the 512 bytes there; nullptr
-// when it cannot be read.
-const uint8_t* BootRecordAtByte(uint64_t byte) {
-    const unsigned size = DriveSectorSize();
-    SeekSector(byte / size);
-    if (!ReadSectorQuietly())
-        return nullptr;
-    return SectorBuffer + byte % size;
-}
-
-bool GptHeaderAtByte(uint64_t byte) {
-    const uint8_t* at = BootRecordAtByte(byte);
-    return at && std::memcmp(at, "EFI PART", 8) == 0;
-}
-
-// A signed boot sector at byte that says bytesPerSector.
-bool BootSectorSaysAt(uint64_t byte, unsigned bytesPerSector) {
-    const uint8_t* at = BootRecordAtByte(byte);
-    return at && at[510] == 0x55 && at[511] == 0xAA &&
-           SaysBytesPerSector(at, IdentifyVolumeContent(at)) == bytesPerSector;
-}
-
-// Only FAT, NTFS and exFAT boot sectors say how large their sectors are.
-bool HoldsBootSector(const PartitionEntry& entry) {
-    return IsFat(entry.type) || PartitionKindOf(entry.type) == PartitionKind::Ntfs;
-}
 
 // The first MBR partition whose boot sector says a size decides: the drive's
 // own, or the other one.
@@ -48,11 +18,11 @@ bool MbrFitsOnly(unsigned other, unsigned own) {
     LoadPartitionTable(SectorBuffer, table);
     bool fitsOther = false;
     for (const PartitionEntry& entry : table) {
-        if (!HoldsBootSector(entry))
+        if (!SaysItsSectorSize(entry.type))
             continue;
-        if (BootSectorSaysAt(uint64_t{entry.start} * own, own))
+        if (BootSectorSaysAtByte(uint64_t{entry.start} * own) == own)
             return false;
-        fitsOther |= BootSectorSaysAt(uint64_t{entry.start} * other, other);
+        fitsOther |= BootSectorSaysAtByte(uint64_t{entry.start} * other) == other;
     }
     return fitsOther;
 }
