@@ -221,13 +221,12 @@ uint8_t PlacesOf(const PartitionPlace& place, VolumeKind kind) {
     return kind == VolumeKind::Ntfs ? OnOtherVolume : OnOtherVolume | OnOtherFat;
 }
 
-// Sectors the volume may read: its partition, as far as the disk reaches.
-uint64_t ReadableSectors(const PartitionPlace& place) {
-    if (place.diskSectors == 0)
-        return place.count;
-    return place.first >= place.diskSectors
-               ? 0
-               : std::min(place.count, place.diskSectors - place.first);
+// Sectors a volume may read: its partition, as far as the disk reaches (a
+// diskSectors of 0 is a size not known).
+uint64_t ReadableSectors(uint64_t first, uint64_t count, uint64_t diskSectors) {
+    if (diskSectors == 0)
+        return count;
+    return first >= diskSectors ? 0 : std::min(count, diskSectors - first);
 }
 
 } // namespace
@@ -242,7 +241,7 @@ void ExamineBootFiles(const PartitionPlace& place, VolumeKind kind) {
 
     Search search;
     OpenFileSystem(search.volume, ntfs ? FsKind::Ntfs : FsKind::Fat, place.first,
-                   ReadableSectors(place), bootSector);
+                   ReadableSectors(place.first, place.count, place.diskSectors), bootSector);
     for (const BootFileRow& row : BootFileTable)
         if ((row.places & places) && !search.volume.unreadable)
             LookFor(search, row.pattern);
@@ -273,12 +272,9 @@ FileLookup LookUpFileOnPartition(const PartitionRecord& partition, const std::st
         Search search;
         uint64_t thousands = 0, kib = 0;
         const uint64_t diskSectors = QueryDiskSize(&thousands, &kib);
-        const uint64_t readable =
-            diskSectors == 0 ? partition.count
-            : partition.first >= diskSectors
-                ? 0
-                : std::min(partition.count, diskSectors - partition.first);
-        OpenFileSystem(search.volume, FsKind::Fat, partition.first, readable, SectorBuffer);
+        OpenFileSystem(search.volume, FsKind::Fat, partition.first,
+                       ReadableSectors(partition.first, partition.count, diskSectors),
+                       SectorBuffer);
         FsEntry entry;
         const FsResult found = FindPath(search.volume, path, &entry);
         if (found == FsResult::Found && !entry.directory) {
