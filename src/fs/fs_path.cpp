@@ -7,6 +7,7 @@
 #include "fs/file_system.h"
 #include "fs/ntfs.h"
 #include "fs/volume_reads.h"
+#include "output/utf8.h"
 
 namespace {
 
@@ -15,24 +16,6 @@ constexpr uint64_t MaxVolumeSectors = uint64_t{1} << 50;
 
 char FoldAscii(char c) {
     return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-void PutUtf8(std::string& text, uint32_t code) {
-    if (code < 0x80) {
-        text += static_cast<char>(code);
-    } else if (code < 0x800) {
-        text += static_cast<char>(0xC0 | code >> 6);
-        text += static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-        text += static_cast<char>(0xE0 | code >> 12);
-        text += static_cast<char>(0x80 | (code >> 6 & 0x3F));
-        text += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-        text += static_cast<char>(0xF0 | code >> 18);
-        text += static_cast<char>(0x80 | (code >> 12 & 0x3F));
-        text += static_cast<char>(0x80 | (code >> 6 & 0x3F));
-        text += static_cast<char>(0x80 | (code & 0x3F));
-    }
 }
 
 bool Matches(const FsEntry& entry, const std::string& name) {
@@ -58,18 +41,10 @@ std::vector<std::string> SplitPath(const std::string& path) {
 
 std::string Utf8FromUtf16(const uint8_t* bytes, size_t units) {
     std::string text;
-    for (size_t i = 0; i < units; ++i) {
-        uint32_t code = bytes[2 * i] | bytes[2 * i + 1] << 8;
-        if (code >= 0xD800 && code < 0xDC00 && i + 1 < units) {
-            const uint32_t low = bytes[2 * i + 2] | bytes[2 * i + 3] << 8;
-            if (low >= 0xDC00 && low < 0xE000) {
-                code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
-                ++i;
-            }
-        }
-        if (code >= 0xD800 && code < 0xE000)
-            code = 0xFFFD;
-        PutUtf8(text, code);
+    size_t used = 1;
+    for (size_t i = 0; i < units; i += used) {
+        const uint32_t code = Utf16CodeAt(bytes, units, i, &used);
+        AppendUtf8(text, IsSurrogate(code) ? 0xFFFD : code);
     }
     return text;
 }

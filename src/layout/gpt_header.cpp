@@ -5,6 +5,7 @@
 #include "disk/byte_order.h"
 #include "disk/disk_device.h"
 #include "layout/crc32.h"
+#include "output/utf8.h"
 
 namespace {
 
@@ -15,24 +16,6 @@ uint32_t HeaderCrc(const uint8_t* sector, unsigned size) {
     std::memcpy(copy, sector, size);
     std::memset(copy + 0x10, 0, 4);
     return Crc32(copy, size);
-}
-
-void AppendUtf8(std::string& out, uint32_t code) {
-    if (code < 0x80) {
-        out += static_cast<char>(code);
-    } else if (code < 0x800) {
-        out += static_cast<char>(0xC0 | code >> 6);
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-        out += static_cast<char>(0xE0 | code >> 12);
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | code >> 18);
-        out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    }
 }
 
 // C0 and C1 controls, and the characters that break a line or turn its
@@ -98,24 +81,17 @@ GptEntry LoadGptEntry(const uint8_t* array, const GptHeader& header, unsigned nu
 
 std::string Utf16NameToUtf8(const uint8_t* units, unsigned count) {
     std::string name;
-    for (unsigned i = 0; i < count; ++i) {
-        uint32_t unit = LoadLe16(units + 2 * i);
-        if (unit == 0)
+    size_t used = 1;
+    for (size_t i = 0; i < count; i += used) {
+        const uint32_t code = Utf16CodeAt(units, count, i, &used);
+        if (code == 0)
             break;
-        if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < count) {
-            uint32_t low = LoadLe16(units + 2 * (i + 1));
-            if (low >= 0xDC00 && low <= 0xDFFF) {
-                AppendUtf8(name, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
-                ++i;
-                continue;
-            }
-        }
-        if (unit >= 0xD800 && unit <= 0xDFFF)
+        if (IsSurrogate(code))
             name += '?';
-        else if (IsControl(unit))
+        else if (IsControl(code))
             name += '.';
         else
-            AppendUtf8(name, unit);
+            AppendUtf8(name, code);
     }
     return name;
 }
