@@ -11,18 +11,26 @@ const GptType Types[] = {
     {"C12A7328-F81F-11D2-BA4B-00A0C93EC93B", "EFI system partition", GptRole::ByContent, true},
     {"21686148-6449-6E6F-744E-656564454649", "BIOS boot partition", GptRole::Skipped},
     {"E3C9E316-0B5C-4DB8-817D-F92DF00215AE", "Microsoft reserved", GptRole::Skipped},
-    {"EBD0A0A2-B9E5-4433-87C0-68B6B72699C7", "Microsoft basic data", GptRole::ByContent},
-    {"DE94BBA4-06D1-4D40-A16A-BFD50179D6AC", "Windows recovery environment", GptRole::ByContent},
+    {"EBD0A0A2-B9E5-4433-87C0-68B6B72699C7", "Microsoft basic data", GptRole::ByContent, false,
+     TypeFamily::Windows},
+    {"DE94BBA4-06D1-4D40-A16A-BFD50179D6AC", "Windows recovery environment", GptRole::ByContent,
+     false, TypeFamily::Windows},
     {"5808C8AA-7E8F-42E0-85D2-E1E90434CFB3", "Windows LDM metadata", GptRole::Skipped},
     {"AF9B60A0-1431-4F62-BC68-3311714A69AD", "Windows LDM data", GptRole::Other},
     {"E75CAF8F-F680-4CEE-AFA3-B001E56EFC2D", "Windows storage spaces", GptRole::Other},
-    {"0FC63DAF-8483-4772-8E79-3D69D8477DE4", "Linux filesystem", GptRole::Other},
-    {"4F68BCE3-E8CD-4DB1-96E7-FBCAF984B709", "Linux root (x86-64)", GptRole::Other},
-    {"933AC7E1-2EB4-4F13-B844-0E14E2AEF915", "Linux home", GptRole::Other},
-    {"0657FD6D-A4AB-43C4-84E5-0933C84B4F4F", "Linux swap", GptRole::Other},
-    {"E6D6D379-F507-44C2-A23C-238F2A3DF928", "Linux LVM", GptRole::Other},
-    {"A19D880F-05FC-4D3B-A006-743F0F84911E", "Linux RAID", GptRole::Other},
-    {"BC13C2FF-59E6-4262-A352-B275FD6F7172", "Linux extended boot", GptRole::Other},
+    {"0FC63DAF-8483-4772-8E79-3D69D8477DE4", "Linux filesystem", GptRole::Other, false,
+     TypeFamily::Linux},
+    {"4F68BCE3-E8CD-4DB1-96E7-FBCAF984B709", "Linux root (x86-64)", GptRole::Other, false,
+     TypeFamily::Linux},
+    {"933AC7E1-2EB4-4F13-B844-0E14E2AEF915", "Linux home", GptRole::Other, false,
+     TypeFamily::Linux},
+    {"0657FD6D-A4AB-43C4-84E5-0933C84B4F4F", "Linux swap", GptRole::Other, false,
+     TypeFamily::Linux},
+    {"E6D6D379-F507-44C2-A23C-238F2A3DF928", "Linux LVM", GptRole::Other, false, TypeFamily::Linux},
+    {"A19D880F-05FC-4D3B-A006-743F0F84911E", "Linux RAID", GptRole::Other, false,
+     TypeFamily::Linux},
+    {"BC13C2FF-59E6-4262-A352-B275FD6F7172", "Linux extended boot", GptRole::Other, false,
+     TypeFamily::Linux},
     {"48465300-0000-11AA-AA11-00306543ECAC", "Apple HFS+", GptRole::Other},
     {"7C3457EF-0000-11AA-AA11-00306543ECAC", "Apple APFS", GptRole::Other},
 };
@@ -50,4 +58,9 @@ const GptType* LookupGptType(const uint8_t* guid) {
         if (text == type.guid)
             return &type;
     return nullptr;
+}
+
+TypeFamily GptTypeFamily(const uint8_t* guid) {
+    const GptType* type = LookupGptType(guid);
+    return type ? type->family : TypeFamily::Other;
 }

@@ -30,6 +30,7 @@ std::deque<PartitionRecord> Partitions;
 // records a GPT's entries and then examines them in their order, so the one
 // looked for is almost always at or just after it.
 size_t Cursor = 0;
+std::vector<LinuxVolumeRecord> LinuxVolumes;
 BootFileLookup Lookup = nullptr;
 
 bool Recording(const PartitionPlace& place) {
@@ -79,6 +80,7 @@ void ResetPartitionRecord() {
     for (DriveRecord& drive : Drives)
         drive = DriveRecord{};
     Partitions.clear();
+    LinuxVolumes.clear();
     Cursor = 0;
 }
 
@@ -143,6 +145,15 @@ std::string RecordedTypeName(const PartitionRecord& partition) {
 void RecordVolumeContent(const PartitionPlace& place, VolumeKind kind) {
     if (PartitionRecord* record = Find(place))
         record->content = kind;
+}
+
+void RecordLinuxVolume(const PartitionPlace& place, const LinuxVolume& volume) {
+    if (Find(place))
+        LinuxVolumes.push_back({Cursor, volume});
+}
+
+const std::vector<LinuxVolumeRecord>& RecordedLinuxVolumes() {
+    return LinuxVolumes;
 }
 
 void RecordFilesLookedFor(const PartitionPlace& place, FilesHeld held, const char* fileSystem) {

@@ -11,9 +11,10 @@
 
 #include "layout/gpt_header.h"
 #include "layout/guid.h"
+#include "layout/linux_volume.h"
+#include "layout/volume_kind.h"
 #include "output/pass.h"
 #include "volume/partition_place.h"
-#include "layout/volume_kind.h"
 
 struct DriveRecord {
     bool mbrRead = false;       // a signed MBR was read
@@ -52,6 +53,13 @@ struct PartitionRecord {
     std::vector<BootFileRecord> bootFiles;
 };
 
+// A Linux volume found on a partition, with what root= and fstab name it by.
+// Kept apart from PartitionRecord: only the partitions holding one pay for it.
+struct LinuxVolumeRecord {
+    size_t partition = 0; // its index in RecordedPartitions()
+    LinuxVolume volume;
+};
+
 // The type as the listing names it.
 std::string RecordedTypeName(const PartitionRecord& partition);
 
@@ -65,6 +73,9 @@ void RecordMbrPartition(const PartitionPlace& place);
 void RecordGptEntries(Pass pass, int disk, const std::vector<GptEntry>& entries);
 // The file system that the boot sector of the partition at place holds.
 void RecordVolumeContent(const PartitionPlace& place, VolumeKind kind);
+// The Linux volume that the partition at place holds.
+void RecordLinuxVolume(const PartitionPlace& place, const LinuxVolume& volume);
+const std::vector<LinuxVolumeRecord>& RecordedLinuxVolumes();
 // The boot files of the partition at place were looked for, on FAT, on another
 // file system (named by fileSystem), or on one that could not be read.
 void RecordFilesLookedFor(const PartitionPlace& place, FilesHeld held, const char* fileSystem = "");
