@@ -72,6 +72,9 @@ bench: deps
 	    -DBOOTSIEVE_BENCH=ON
 	cmake --build build-bench -j $(JOBS)
 	build-bench/bench/bootsieve_bench
+	rm -rf build-bench/images && mkdir -p build-bench/images
+	build-bench/bench/bootsieve_bench --write-images build-bench/images
+	build-bench/bench/versus_fdisk build-bench/bootsieve build-bench/images
 
 demo: deps
 	cmake -S . -B build-demo -G Ninja -DCMAKE_BUILD_TYPE=Release -DBOOTSIEVE_TESTS=OFF

@@ -253,7 +253,7 @@ void ExamineBootFiles(const PartitionPlace& place, VolumeKind kind) {
         if (InDetail(place))
             ListFound(place, search);
         ReportProblems(place, search, places, code, kind);
-        RecordFilesLookedFor(place, ntfs ? FilesHeld::NotFat : FilesHeld::Fat, ntfs ? "NTFS" : "");
+        RecordFilesLookedFor(place, ntfs ? FilesHeld::NotFat : FilesHeld::Fat);
         for (const BootFile& file : search.found)
             RecordBootFile(place, file.path, file.size);
     }
