@@ -64,6 +64,8 @@ size_t Utf8SequenceAt(const std::string& bytes, size_t i, uint32_t* code) {
 bool ShownAsDot(uint32_t code, PrintAs as) {
     if (as == PrintAs::FileName && IsSeparator(code))
         return true;
+    if (code >= 0x20 && code < 0x7F) // most names are ASCII
+        return false;
     for (const CodeRange& range : ShownAsDotRanges)
         if (code >= range.first && code <= range.last)
             return true;
