@@ -7,6 +7,7 @@
 #include "disk/byte_order.h"
 #include "fs/fs_path.h"
 #include "fs/volume_reads.h"
+#include "output/printable.h"
 
 namespace {
 
@@ -110,17 +111,20 @@ bool TakeLongName(LongName& name, const uint8_t* entry, std::string* text) {
         bytes[2 * length + 1] = static_cast<uint8_t>(name.units[length] >> 8);
         ++length;
     }
-    *text = Utf8FromUtf16(bytes, length);
+    *text = PrintableUtf16(bytes, length, PrintAs::FileName);
     return length != 0;
 }
 
-// Bytes of the 8.3 name in a code page that is not known here become '?'.
+// Bytes of the 8.3 name in a code page that is not known here become '?', the
+// others follow the printing rule of file names.
 std::string ShortPart(const uint8_t* bytes, unsigned width, bool lower) {
     std::string part;
     for (unsigned i = 0; i < width; ++i) {
         char c = static_cast<char>(bytes[i]);
         if (bytes[i] >= 0x80)
             c = '?';
+        else if (ShownAsDot(bytes[i], PrintAs::FileName))
+            c = '.';
         else if (lower && c >= 'A' && c <= 'Z')
             c = static_cast<char>(c - 'A' + 'a');
         part += c;

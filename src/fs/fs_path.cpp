@@ -7,7 +7,6 @@
 #include "fs/file_system.h"
 #include "fs/ntfs.h"
 #include "fs/volume_reads.h"
-#include "output/utf8.h"
 
 namespace {
 
@@ -37,16 +36,6 @@ std::vector<std::string> SplitPath(const std::string& path) {
         }
     }
     return pieces;
-}
-
-std::string Utf8FromUtf16(const uint8_t* bytes, size_t units) {
-    std::string text;
-    size_t used = 1;
-    for (size_t i = 0; i < units; i += used) {
-        const uint32_t code = Utf16CodeAt(bytes, units, i, &used);
-        AppendUtf8(text, IsSurrogate(code) ? 0xFFFD : code);
-    }
-    return text;
 }
 
 bool IsDotName(const std::string& name) {

@@ -7,6 +7,7 @@
 #include "disk/byte_order.h"
 #include "fs/fs_path.h"
 #include "fs/volume_reads.h"
+#include "output/printable.h"
 
 namespace {
 
@@ -372,7 +373,7 @@ bool ScanIndexNode(IndexScan& scan, const uint8_t* node, uint64_t begin, uint64_
         if (keyLength < 0x42 || 16u + keyLength > length || 0x42u + 2u * key[0x40] > keyLength)
             return false;
         NamedEntry name;
-        name.entry.name = Utf8FromUtf16(key + 0x42, key[0x40]);
+        name.entry.name = PrintableUtf16(key + 0x42, key[0x40], PrintAs::FileName);
         name.entry.directory = LoadLe32(key + 0x38) & FileNameIsDirectory;
         name.entry.size = LoadLe64(key + 0x30);
         name.entry.node = LoadLe64(e) & ReferenceMask;

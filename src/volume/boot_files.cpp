@@ -82,7 +82,7 @@ constexpr size_t MaxPatternDirectories = 64;
 constexpr unsigned MaxDetailReads = 1024;
 
 struct BootFile {
-    std::string path; // as stored
+    std::string path; // as stored, its names as the readers show them
     uint64_t size;
     bool compressed;
 };
@@ -164,15 +164,6 @@ void LookFor(Search& search, const char* pattern) {
     KeepMatchingFiles(search, reached, last.substr(1));
 }
 
-// Control bytes of a name shown as '.', so that a volume cannot add lines to a report.
-std::string Printable(const std::string& text) {
-    std::string shown = text;
-    for (char& c : shown)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
-            c = '.';
-    return shown;
-}
-
 void ListFound(const PartitionPlace& place, const Search& search) {
     if (search.found.empty()) {
         Report(">> Disk %d #%d Boot files: none.\n", place.disk, place.number);
@@ -180,7 +171,7 @@ void ListFound(const PartitionPlace& place, const Search& search) {
     }
     Report(">> Disk %d #%d Boot files:\n", place.disk, place.number);
     for (const BootFile& file : search.found)
-        Report("   %s  %llu bytes\n", Printable(file.path).c_str(), Ull(file.size));
+        Report("   %s  %llu bytes\n", file.path.c_str(), Ull(file.size));
 }
 
 bool HasEfiLoader(const Search& search) {

@@ -120,6 +120,24 @@ const BootFilesCase BootFilesCases[] = {
     {"GPT ESP holding exFAT",
      [] { return Gpt(EspType, [](DiskImage& d) { PutExFatVolume(d, Start, Count); }); }, "",
      "#1 EFI system partition holds exFAT, not FAT.\n"},
+    {"FAT names with controls and a slash, 8.3 and long",
+     [] {
+         return Gpt(EspType, [](DiskImage& d) {
+             Fat32(d, {{"\\EFI\\x\\A\x01\x7F.EFI", 100},
+                       {"\\EFI\\x\\g/h\x85.efi", 200},
+                       {"\\EFI\\x\\Mixed/\x1B\x85.efi", 300}});
+         });
+     },
+     Files({"\\EFI\\x\\A...EFI  100", "\\EFI\\x\\g.h?.efi  200", "\\EFI\\x\\Mixed....efi  300"}),
+     ""},
+    {"NTFS names with controls and a slash",
+     [] {
+         return Mbr(0x00, 0xEF, [](DiskImage& d) {
+             Ntfs(d, {{"\\EFI\\x\\a\x1B[2Jb\x85.efi", 100}, {"\\EFI\\x\\c/d\xA0.efi", 200}});
+         });
+     },
+     Files({"\\EFI\\x\\a.[2Jb..efi  100", "\\EFI\\x\\c.d\xC2\xA0.efi  200"}),
+     "#1 EFI system partition holds NTFS, not FAT.\n"},
     {"MBR type EF whose signed first sector is no file system's",
      [] { return Mbr(0x00, 0xEF, [](DiskImage& d) { Sign(d, Start); }); },
      "#1 EFI system partition holds no file system, not FAT.\n000: 00 00",
