@@ -7,6 +7,7 @@
 #include <functional>
 
 #include "bcd_stores.h"
+#include "bootconfig/bcd.h"
 #include "disk/byte_order.h"
 #include "program_run.h"
 #include "registry/hive.h"
@@ -40,6 +41,50 @@ std::string Listed(const HiveValue& v) {
     return line + "\n";
 }
 
+// What the BCD layer makes of a store, one line an object.
+std::string Decoded(const BcdStore& store) {
+    std::string text;
+    for (const BcdObject& o : store.objects) {
+        text += BcdObjectName(o.id) + " " + BcdTypeName(o.type) + " \"" + o.description + "\"";
+        if (o.hasDevice)
+            text += " device " + BcdDeviceIdentity(o.device);
+        if (!o.path.empty())
+            text += " path " + o.path;
+        if (o.hasOsDevice)
+            text += " os " + BcdDeviceIdentity(o.osDevice) + " root " + o.systemRoot;
+        if (!o.defaultId.empty())
+            text += " default " + BcdObjectName(o.defaultId);
+        for (const std::string& id : o.displayOrder)
+            text += " order " + BcdObjectName(id);
+        if (o.hasTimeout)
+            text += " timeout " + std::to_string(o.timeout);
+        text += "\n";
+    }
+    return text;
+}
+
+std::string ExpectedObjects(const std::string& esp, const std::string& windows, const char* manager,
+                            const char* loader) {
+    const std::string w = std::string(WindowsLoaderId), r = std::string(ResumeId);
+    return "{bootmgr} Windows boot manager \"Windows Boot Manager\" device " + esp + " path " +
+           manager + " default " + w + " order " + w + " timeout 30\n" + w +
+           " Windows boot loader \"Windows 11\" device " + windows + " path \\Windows\\system32\\" +
+           loader + " os " + windows + " root \\Windows\n" + r +
+           " Windows resume application \"Windows Resume Application\" device " + windows +
+           " path \\Windows\\system32\\winresume.efi\n"
+           "{memdiag} Windows memory tester \"Windows Memory Diagnostic\" device boot path "
+           "\\EFI\\Microsoft\\Boot\\memtest.efi\n";
+}
+
+const std::string UefiObjects =
+    ExpectedObjects("partition GUID 5A3C28E0-59C4-4D2B-9F1F-1B2C3D4E5F60",
+                    "partition GUID 7D0C5E1A-8B2F-4C3D-A1E2-F3A4B5C6D7E8",
+                    "\\EFI\\Microsoft\\Boot\\bootmgfw.efi", "winload.efi");
+const std::string BiosObjects =
+    ExpectedObjects("the partition at byte 1048576 of the disk with signature 1234ABCD",
+                    "the partition at byte 105906176 of the disk with signature 1234ABCD",
+                    "\\bootmgr", "winload.exe");
+
 struct StoreCase {
     const char* name;
     bool uefi;
@@ -61,7 +106,7 @@ const StoreCase StoreCases[] = {
     {"a subkey list naming itself", true, PointSubkeyListAtItself, "bad key", true},
 };
 
-class BcdStore : public ::testing::Test {
+class BcdStores : public ::testing::Test {
   protected:
     void SetUp() override {
         if (std::system("hivexsh -h >/dev/null 2>&1") == 32512)
@@ -101,7 +146,7 @@ void ExpectAsHivexget(Hive& hive, const std::string& path) {
     }
 }
 
-TEST_F(BcdStore, HiveReaderAgreesWithHivexget) {
+TEST_F(BcdStores, HiveReaderAgreesWithHivexget) {
     const std::vector<uint8_t> uefi = WriteStore(dir, "uefi", UefiStoreScript());
     const std::vector<uint8_t> bios = WriteStore(dir, "bios", BiosStoreScript());
     ASSERT_FALSE(uefi.empty());
@@ -126,6 +171,10 @@ TEST_F(BcdStore, HiveReaderAgreesWithHivexget) {
         std::ofstream(path, std::ios::binary)
             .write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
         ExpectAsHivexget(hive, path);
+        BcdStore store;
+        ASSERT_TRUE(ReadBcdStore(hive, &store));
+        EXPECT_EQ(Decoded(store), c.uefi ? UefiObjects : BiosObjects);
+        EXPECT_EQ(store.savedCleanly, c.cleanlySaved);
     }
 }
 
