@@ -9,6 +9,7 @@
 #include "bcd_stores.h"
 #include "bootconfig/bcd.h"
 #include "disk/byte_order.h"
+#include "e2e_fixture.h"
 #include "program_run.h"
 #include "registry/hive.h"
 #include "sample_images.h"
@@ -77,8 +78,8 @@ std::string ExpectedObjects(const std::string& esp, const std::string& windows, 
 }
 
 const std::string UefiObjects =
-    ExpectedObjects("partition GUID 5A3C28E0-59C4-4D2B-9F1F-1B2C3D4E5F60",
-                    "partition GUID 7D0C5E1A-8B2F-4C3D-A1E2-F3A4B5C6D7E8",
+    ExpectedObjects("partition GUID 11111111-1111-4111-8111-111111111111",
+                    "partition GUID 33333333-3333-4333-8333-333333333333",
                     "\\EFI\\Microsoft\\Boot\\bootmgfw.efi", "winload.efi");
 const std::string BiosObjects =
     ExpectedObjects("the partition at byte 1048576 of the disk with signature 1234ABCD",
@@ -177,5 +178,144 @@ TEST_F(BcdStores, HiveReaderAgreesWithHivexget) {
         EXPECT_EQ(store.savedCleanly, c.cleanlySaved);
     }
 }
+
+} // namespace
+
+namespace {
+
+std::string Replaced(std::string text, const std::string& from, const std::string& to) {
+    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+    return text;
+}
+
+const std::string Store = "\\EFI\\Microsoft\\Boot\\BCD";
+const std::string Problem = "#1 " + Store;
+const std::string Missing = "{00000000-0000-4000-8000-000000000001}";
+const std::string Gone = "{99999999-9999-4999-8999-999999999999}";
+
+struct RunCase {
+    const char* name;
+    std::function<std::string(const std::string&)> script;
+    std::function<void(std::vector<uint8_t>&)> damage;
+    std::vector<std::string> bothPasses;
+    std::vector<std::string> detailOnly;
+};
+
+std::string Same(const std::string& script) {
+    return script;
+}
+
+void Undamaged(std::vector<uint8_t>&) {}
+
+const std::string LoaderId = std::string(WindowsLoaderId);
+
+const RunCase RunCases[] = {
+    {"the store of a UEFI install, matched to the sample's partitions",
+     Same,
+     Undamaged,
+     {},
+     {">> Disk 0 #1 \\EFI\\Microsoft\\Boot\\BCD:\n"
+      "   {bootmgr} Windows boot manager\n"
+      "      description Windows Boot Manager\n"
+      "      device disk 0 #1\n"
+      "      path \\EFI\\Microsoft\\Boot\\bootmgfw.efi: 2100 bytes\n"
+      "      default " +
+          LoaderId + "\n      display order " + LoaderId +
+          "\n"
+          "      timeout 30\n"
+          "   " +
+          LoaderId +
+          " Windows boot loader\n"
+          "      description Windows 11\n"
+          "      device disk 0 #3\n"
+          "      path \\Windows\\system32\\winload.efi: 3300 bytes\n"
+          "      OS device disk 0 #3\n"
+          "      system root \\Windows: directory\n",
+      "   {memdiag} Windows memory tester\n"
+      "      description Windows Memory Diagnostic\n"
+      "      device boot\n"
+      "      path \\EFI\\Microsoft\\Boot\\memtest.efi: 1700 bytes\n",
+      Problem + ": \"Windows Resume Application\" loads \\Windows\\system32\\winresume.efi from "
+                "disk 0 #3, where it is missing.\n"}},
+    {"a default naming a missing object",
+     [](const std::string& s) { return Replaced(s, "string:" + LoaderId, "string:" + Missing); },
+     Undamaged,
+     {Problem + ": no default entry.\n"},
+     {}},
+    {"a GPT GUID of no partition",
+     [](const std::string& s) {
+         return Replaced(s, GptDevice(WindowsPartitionGuid, DiskGuid),
+                         GptDevice(Gone.c_str(), DiskGuid));
+     },
+     Undamaged,
+     {},
+     {Problem + ": \"Windows 11\" names partition GUID 99999999-9999-4999-8999-999999999999, "
+                "which is on no disk examined.\n",
+      "      OS device partition GUID 99999999-9999-4999-8999-999999999999\n"}},
+    {"a loader path missing",
+     [](const std::string& s) { return Replaced(s, "winload.efi", "winload2.efi"); },
+     Undamaged,
+     {},
+     {Problem + ": \"Windows 11\" loads \\Windows\\system32\\winload2.efi from disk 0 #3, where "
+                "it is missing.\n"}},
+    {"unequal sequence numbers",
+     Same,
+     [](std::vector<uint8_t>& h) { PutBaseField(h, 8, LoadLe32(h.data() + 4) + 1); },
+     {Problem + " was not saved cleanly: Windows will replay its .LOG files at boot.\n"},
+     {}},
+    {"a bad checksum",
+     Same,
+     [](std::vector<uint8_t>& h) { h[0x1FC] ^= 1; },
+     {Problem + " is not a readable registry hive (bad checksum); its entries are not checked.\n"},
+     {}},
+    {"a cell offset beyond the hive",
+     Same,
+     [](std::vector<uint8_t>& h) { PutBaseField(h, 0x24, 0x7FFFFFF8); },
+     {Problem +
+      " is not a readable registry hive (cell beyond the hive); its entries are not checked.\n"},
+     {}},
+    {"a subkey list pointing at itself",
+     Same,
+     PointSubkeyListAtItself,
+     {Problem + " is not a readable registry hive (bad key); its entries are not checked.\n"},
+     {}},
+};
+
+class BcdStoreRun : public ProgramTest {};
+
+TEST_P(BcdStoreRun, StoresInTheSampleEspMatchedToItsPartitions) {
+    if (std::system("hivexsh -h >/dev/null 2>&1") == 32512)
+        GTEST_SKIP() << "hivexsh is not installed (package libhivex-bin)";
+    for (const RunCase& c : RunCases) {
+        SCOPED_TRACE(c.name);
+        const std::string image = PutSample("gpt.img");
+        if (image.empty())
+            return;
+        std::vector<uint8_t> store = WriteStore(dir_, "store", c.script(UefiStoreScript()));
+        ASSERT_FALSE(store.empty());
+        c.damage(store);
+        const std::string file = Path("BCD");
+        std::ofstream(file, std::ios::binary)
+            .write(reinterpret_cast<const char*>(store.data()), store.size());
+        ASSERT_EQ(
+            std::system(("MTOOLS_SKIP_CHECK=1 mcopy -o -i '" + image + "@@" +
+                         std::to_string(2048 * 512) + "' '" + file + "' ::/EFI/Microsoft/Boot/BCD")
+                            .c_str()),
+            0);
+        Outcome run = Run(Drives({image}));
+        const std::string summary = run.Report("Bootsieve.txt"),
+                          detail = run.Report("BPB0list.txt");
+        for (const std::string& line : c.bothPasses) {
+            EXPECT_EQ(CountOf(summary, line), 1) << summary;
+            EXPECT_EQ(CountOf(detail, line), 1) << detail;
+        }
+        for (const std::string& line : c.detailOnly)
+            EXPECT_EQ(CountOf(detail, line), 1) << line << "\n----\n" << detail;
+        RemoveTree(image);
+    }
+}
+
+INSTANTIATE_FOR_BOTH_PROGRAMS(BcdStoreRun);
 
 } // namespace

@@ -13,9 +13,9 @@
 const char* const WindowsLoaderId = "{a5a30fa2-3d06-11ee-9ef5-c9bd3a1b9b34}";
 const char* const ResumeId = "{a5a30fa3-3d06-11ee-9ef5-c9bd3a1b9b34}";
 const char* const RecoveryId = "{a5a30fa4-3d06-11ee-9ef5-c9bd3a1b9b34}";
-const char* const EspPartitionGuid = "{5a3c28e0-59c4-4d2b-9f1f-1b2c3d4e5f60}";
-const char* const WindowsPartitionGuid = "{7d0c5e1a-8b2f-4c3d-a1e2-f3a4b5c6d7e8}";
-const char* const DiskGuid = "{0f1e2d3c-4b5a-4978-8695-a4b3c2d1e0f9}";
+const char* const EspPartitionGuid = "{11111111-1111-4111-8111-111111111111}";
+const char* const WindowsPartitionGuid = "{33333333-3333-4333-8333-333333333333}";
+const char* const DiskGuid = "{5ec7a1b0-0000-4000-8000-00000000d15c}";
 
 namespace {
 

@@ -32,7 +32,7 @@ std::string GptDevice(const char* partitionGuid, const char* diskGuid);
 std::string MbrDevice(uint64_t offset, uint32_t signature);
 std::string BootDevice();
 
-// The objects of the stores above.
+// The objects of the stores above; the GUIDs are those of the sample gpt.img.
 extern const char* const WindowsLoaderId;
 extern const char* const ResumeId;
 extern const char* const RecoveryId;

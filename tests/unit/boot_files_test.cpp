@@ -106,6 +106,8 @@ const BootFilesCase BootFilesCases[] = {
      [] { return Mbr(0x00, 0xEF, [](DiskImage& d) { Fat32(d, WindowsEsp); }); },
      Files({"\\EFI\\BOOT\\BOOTX64.EFI  1400", "\\EFI\\Microsoft\\Boot\\bootmgfw.efi  1500",
             "\\EFI\\Microsoft\\Boot\\BCD  3000"}) +
+         "#1 \\EFI\\Microsoft\\Boot\\BCD is not a readable registry hive (bad signature); its "
+         "entries are not checked.\n" +
          BackupOk(Start + 6),
      ""},
     {"GPT ESP with the BCD alone",
