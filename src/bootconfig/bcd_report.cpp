@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 
 #include "bootconfig/bcd.h"
 #include "disk/disk_device.h"
@@ -53,7 +54,29 @@ struct StoreContext {
     const PartitionPlace& place;
     FsVolume& volume;
     std::string path;
+    std::map<uint64_t, FsVolume> opened; // by first sector: each volume opened once a store
 };
+
+// The volume of a recorded partition of this drive, opened once per store; the
+// store's own volume is the one the boot files read.
+FsVolume* OpenedVolume(StoreContext& store, const PartitionRecord& p) {
+    if (p.first == store.volume.first)
+        return &store.volume;
+    auto it = store.opened.find(p.first);
+    if (it != store.opened.end())
+        return &it->second;
+    FsVolume& volume = store.opened[p.first];
+    std::vector<uint8_t> boot(DriveSectorSize());
+    SeekSector(p.first);
+    if (!ReadSector()) {
+        volume.unreadable = true;
+        return &volume;
+    }
+    std::memcpy(boot.data(), SectorBuffer, boot.size());
+    const FsKind kind = p.content == VolumeKind::Ntfs ? FsKind::Ntfs : FsKind::Fat;
+    OpenFileSystem(volume, kind, p.first, p.count, boot.data());
+    return &volume;
+}
 
 Lookup LookUpOn(StoreContext& store, const BcdDevice& device, const std::string& path) {
     Lookup lookup;
@@ -67,17 +90,8 @@ Lookup LookUpOn(StoreContext& store, const BcdDevice& device, const std::string&
     const bool readable = p && p->disk == store.place.disk &&
                           (p->content == VolumeKind::Ntfs || p->content == VolumeKind::Fat32 ||
                            p->content == VolumeKind::Fat);
-    if (!readable)
-        return lookup;
-    std::vector<uint8_t> boot(DriveSectorSize());
-    SeekSector(p->first);
-    if (!ReadSector())
-        return lookup;
-    std::memcpy(boot.data(), SectorBuffer, boot.size());
-    FsVolume volume;
-    const FsKind kind = p->content == VolumeKind::Ntfs ? FsKind::Ntfs : FsKind::Fat;
-    if (OpenFileSystem(volume, kind, p->first, p->count, boot.data()))
-        lookup.result = FindPath(volume, path, &lookup.entry);
+    if (readable)
+        lookup.result = FindPath(*OpenedVolume(store, *p), path, &lookup.entry);
     return lookup;
 }
 
@@ -200,7 +214,7 @@ void ReportDefault(StoreContext& store, const BcdStore& bcd) {
 } // namespace
 
 void ExamineBcdStore(const PartitionPlace& place, FsVolume& volume, const std::string& path) {
-    StoreContext store{place, volume, Shown(path)};
+    StoreContext store{place, volume, Shown(path), {}};
     FsEntry file;
     std::vector<uint8_t> bytes;
     if (FindPath(volume, path, &file) != FsResult::Found ||
