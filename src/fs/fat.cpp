@@ -295,3 +295,35 @@ FsResult FatList(FsVolume& volume, const FsEntry& directory, std::vector<FsEntry
                           : ScanChain(volume, scan, directory);
     return read && !volume.unreadable ? FsResult::Found : FsResult::Unreadable;
 }
+
+FsResult FatRead(FsVolume& volume, const FsEntry& file, uint64_t size,
+                 std::vector<uint8_t>* bytes) {
+    const FatLayout& fat = volume.fat;
+    bytes->assign(size, 0);
+    if (size == 0)
+        return FsResult::Found;
+    if (!IsCluster(fat, file.node)) {
+        MarkUnreadable(volume, file.where);
+        return FsResult::Unreadable;
+    }
+    std::unordered_set<uint32_t> visited;
+    uint32_t cluster = static_cast<uint32_t>(file.node);
+    for (uint64_t done = 0;;) {
+        visited.insert(cluster);
+        const uint64_t piece = std::min(fat.clusterBytes, size - done);
+        if (!ReadVolumeBytes(volume, ClusterOffset(fat, cluster), piece, bytes->data() + done))
+            return FsResult::Unreadable;
+        done += piece;
+        if (done == size)
+            return FsResult::Found;
+        uint32_t next = 0;
+        uint64_t at = 0;
+        if (!ReadFatEntry(volume, cluster, &next, &at))
+            return FsResult::Unreadable;
+        if (!IsCluster(fat, next) || visited.count(next)) {
+            MarkUnreadable(volume, at);
+            return FsResult::Unreadable;
+        }
+        cluster = next;
+    }
+}

@@ -81,6 +81,21 @@ FsResult ReadEntryDetails(FsVolume& volume, FsEntry& entry) {
     return volume.kind == FsKind::Fat ? FsResult::Found : NtfsDetails(volume, entry);
 }
 
+FsResult ReadFileContent(FsVolume& volume, const FsEntry& file, uint64_t limit,
+                         std::vector<uint8_t>* bytes) {
+    bytes->clear();
+    if (volume.unreadable)
+        return FsResult::Unreadable;
+    if (file.directory)
+        return FsResult::Missing;
+    const FsResult result = volume.kind == FsKind::Fat
+                                ? FatRead(volume, file, std::min(file.size, limit), bytes)
+                                : NtfsRead(volume, file, limit, bytes);
+    if (result != FsResult::Found)
+        bytes->clear();
+    return volume.unreadable ? FsResult::Unreadable : result;
+}
+
 FsResult FindPath(FsVolume& volume, const std::string& path, FsEntry* found) {
     FsEntry at = RootDirectory(volume);
     std::string stored;

@@ -76,6 +76,10 @@ const LoaderRule LoaderRules[] = {
     {LoadsNtldr, "\\ntldr", "The boot sector loads NTLDR, but \\ntldr is missing."},
 };
 
+const char* const BcdStores[] = {"\\EFI\\Microsoft\\Boot\\BCD", "\\Boot\\BCD"};
+
+BcdStoreExaminer StoreExaminer = nullptr;
+
 // Directories a pattern may open for each "*", and files whose details are read
 // on one volume: \EFI\*\*\ on a hostile volume could otherwise name millions.
 constexpr size_t MaxPatternDirectories = 64;
@@ -244,6 +248,9 @@ void ExamineBootFiles(const PartitionPlace& place, VolumeKind kind) {
         if (InDetail(place))
             ListFound(place, search);
         ReportProblems(place, search, places, code, kind);
+        for (const char* store : BcdStores)
+            if (const BootFile* file = Found(search, store); file && StoreExaminer)
+                StoreExaminer(place, search.volume, file->path);
         RecordFilesLookedFor(place, ntfs ? FilesHeld::NotFat : FilesHeld::Fat);
         for (const BootFile& file : search.found)
             RecordBootFile(place, file.path, file.size);
@@ -277,6 +284,10 @@ FileLookup LookUpFileOnPartition(const PartitionRecord& partition, const std::st
     }
     CloseDisk();
     return result;
+}
+
+void SetBcdStoreExaminer(BcdStoreExaminer examiner) {
+    StoreExaminer = examiner;
 }
 
 void ReportEspNotFat(const PartitionPlace& place, VolumeKind kind) {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "fs/file_system.h"
 #include "layout/volume_kind.h"
 #include "volume/partition_place.h"
 #include "volume/partition_record.h"
@@ -25,3 +26,9 @@ void ReportEspNotFat(const PartitionPlace& place, VolumeKind kind);
 // a file the firmware names that the boot files did not include.
 FileLookup LookUpFileOnPartition(const PartitionRecord& partition, const std::string& path,
                                  uint64_t* size);
+
+// Reads a BCD store that the boot files found, through the volume's readers
+// and its cache, in both passes; set once by the program (nullptr: not read).
+using BcdStoreExaminer = void (*)(const PartitionPlace& place, FsVolume& volume,
+                                  const std::string& path);
+void SetBcdStoreExaminer(BcdStoreExaminer examiner);
