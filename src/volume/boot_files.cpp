@@ -79,6 +79,7 @@ const LoaderRule LoaderRules[] = {
 const char* const BcdStores[] = {"\\EFI\\Microsoft\\Boot\\BCD", "\\Boot\\BCD"};
 
 BcdStoreExaminer StoreExaminer = nullptr;
+BootConfigExaminer ConfigExaminer = nullptr;
 
 // Directories a pattern may open for each "*", and files whose details are read
 // on one volume: \EFI\*\*\ on a hostile volume could otherwise name millions.
@@ -251,6 +252,8 @@ void ExamineBootFiles(const PartitionPlace& place, VolumeKind kind) {
         for (const char* store : BcdStores)
             if (const BootFile* file = Found(search, store); file && StoreExaminer)
                 StoreExaminer(place, search.volume, file->path);
+        if (ConfigExaminer)
+            ConfigExaminer(place, search.volume);
         RecordFilesLookedFor(place, ntfs ? FilesHeld::NotFat : FilesHeld::Fat);
         for (const BootFile& file : search.found)
             RecordBootFile(place, file.path, file.size);
@@ -288,6 +291,10 @@ FileLookup LookUpFileOnPartition(const PartitionRecord& partition, const std::st
 
 void SetBcdStoreExaminer(BcdStoreExaminer examiner) {
     StoreExaminer = examiner;
+}
+
+void SetBootConfigExaminer(BootConfigExaminer examiner) {
+    ConfigExaminer = examiner;
 }
 
 void ReportEspNotFat(const PartitionPlace& place, VolumeKind kind) {

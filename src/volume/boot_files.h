@@ -32,3 +32,9 @@ FileLookup LookUpFileOnPartition(const PartitionRecord& partition, const std::st
 using BcdStoreExaminer = void (*)(const PartitionPlace& place, FsVolume& volume,
                                   const std::string& path);
 void SetBcdStoreExaminer(BcdStoreExaminer examiner);
+
+// Reads the boot loaders' configuration files (grub.cfg, systemd-boot's entries,
+// /etc/fstab) of a volume whose boot files were read, through the same volume and
+// its cache, in both passes; set once by the program (nullptr: not read).
+using BootConfigExaminer = void (*)(const PartitionPlace& place, FsVolume& volume);
+void SetBootConfigExaminer(BootConfigExaminer examiner);
