@@ -3,7 +3,7 @@
 PACKAGES := build-essential cmake ninja-build googletest libgtest-dev libbenchmark-dev \
             clang libclang-rt-14-dev g++-mingw-w64-x86-64-posix wine wine64 \
             fdisk gdisk dosfstools ntfs-3g exfatprogs mtools util-linux mount groff-base \
-            grub-pc-bin syslinux-common mbr wimtools sleuthkit \
+            grub-pc-bin syslinux-common mbr wimtools sleuthkit libhivex-bin \
             git binutils-mingw-w64-x86-64 zip unzip dpkg-dev
 JOBS     := $(shell nproc)
 WINE_EXE := $(CURDIR)/build-win/bootsieve.exe
@@ -72,6 +72,9 @@ bench: deps
 	    -DBOOTSIEVE_BENCH=ON
 	cmake --build build-bench -j $(JOBS)
 	build-bench/bench/bootsieve_bench
+	rm -rf build-bench/images && mkdir -p build-bench/images
+	build-bench/bench/bootsieve_bench --write-images build-bench/images
+	build-bench/bench/versus_fdisk build-bench/bootsieve build-bench/images
 
 demo: deps
 	cmake -S . -B build-demo -G Ninja -DCMAKE_BUILD_TYPE=Release -DBOOTSIEVE_TESTS=OFF

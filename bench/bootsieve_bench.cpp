@@ -389,9 +389,35 @@ void PrintTable(const std::vector<Row>& rows) {
         "RSS KiB: peak resident size of the whole process during the runs, image included.\n");
 }
 
+// The disks as image files, for runs of the programs themselves (bench/versus_fdisk.sh).
+int WriteImages(const std::string& directory) {
+    const struct {
+        const char* file;
+        std::vector<uint8_t> bytes;
+    } images[] = {
+        {"four-partitions.img", FourPartitionImage(true, true)},
+        {"gpt.img", GptImage(512)},
+        {"gpt-4096.img", GptImage(4096)},
+        {"chain-100000.img", ChainImage(100000, true)},
+    };
+    for (const auto& image : images) {
+        const std::string path = directory + "/" + image.file;
+        FILE* out = std::fopen(path.c_str(), "wb");
+        if (!out ||
+            std::fwrite(image.bytes.data(), 1, image.bytes.size(), out) != image.bytes.size() ||
+            std::fclose(out) != 0) {
+            std::perror(path.c_str());
+            return 1;
+        }
+    }
+    return 0;
+}
+
 } // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    if (argc == 3 && std::strcmp(argv[1], "--write-images") == 0)
+        return WriteImages(argv[2]);
     ReportSinkFile = DevNull("w");
     ConsoleOut = DevNull("w");
     ConsoleIn = DevNull("r");

@@ -6,6 +6,7 @@
 #include "disk/byte_order.h"
 #include "disk/disk_device.h"
 #include "output/output.h"
+#include "output/printable.h"
 
 namespace {
 
@@ -93,27 +94,21 @@ const BpbField FatFields[] = {
     {0x36, 8, FieldText, "36 File System Type                      : "},
 };
 
-// A text field up to its first zero byte, with control bytes shown as '.' so
-// that a label cannot add lines to the report or drive a terminal. Bytes from
-// 0x80 up pass unchanged.
-void CopyTextField(const uint8_t* at, unsigned width, char* text) {
-    unsigned i = 0;
-    for (; i < width && at[i] != 0; ++i)
-        text[i] = at[i] < 0x20 || at[i] == 0x7F ? '.' : static_cast<char>(at[i]);
-    text[i] = '\0';
+// A text field up to its first zero byte, by the printing rule of names, so that
+// a label cannot add lines to the report or drive a terminal.
+std::string TextField(const uint8_t* at, unsigned width) {
+    return PrintableBytes(std::string(at, at + width), PrintAs::Text);
 }
 
 void PrintField(const BpbField& field) {
     const uint8_t* at = SectorBuffer + field.offset;
-    char text[16];
     const bool isText = field.kind == FieldOemId || field.kind == FieldText;
-    if (isText)
-        CopyTextField(at, field.width, text);
+    const std::string text = isText ? TextField(at, field.width) : "";
     uint64_t value = isText ? 0 : LoadLe(at, field.width);
     Report("%s", field.label);
     switch (field.kind) {
-    case FieldOemId: Report("%8.8s", text); break;
-    case FieldText: Report("%.*s", static_cast<int>(field.width), text); break;
+    case FieldOemId: Report("%8.8s", text.c_str()); break;
+    case FieldText: Report("%.*s", static_cast<int>(field.width), text.c_str()); break;
     case FieldDecimal: Report("%d", static_cast<int>(value)); break;
     case FieldUnsigned: Report("%u", static_cast<unsigned>(value)); break;
     case FieldHex: Report("%x", static_cast<unsigned>(value)); break;

@@ -1,14 +1,15 @@
 #include "disk/sector.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 #include "output/output.h"
 
+// Every byte equals the first one when the buffer equals itself moved by one.
 static bool AllBytesAre(uint8_t value) {
-    for (unsigned i = 0; i < DriveSectorSize(); ++i)
-        if (SectorBuffer[i] != value)
-            return false;
-    return true;
+    return SectorBuffer[0] == value &&
+           std::memcmp(SectorBuffer, SectorBuffer + 1, DriveSectorSize() - 1) == 0;
 }
 
 int ClassifySector() {
@@ -24,14 +25,13 @@ bool HasBootSignature() {
 }
 
 bool MatchesReference(const uint8_t* reference) {
-    for (unsigned i = 0; i < DriveSectorSize(); ++i) {
-        if (SectorBuffer[i] != reference[i]) {
-            Console("Compare at %d, %02x != %02x\n", static_cast<int>(i), SectorBuffer[i],
-                    reference[i]);
-            return false;
-        }
-    }
-    return true;
+    const unsigned size = DriveSectorSize();
+    if (std::memcmp(SectorBuffer, reference, size) == 0)
+        return true;
+    const auto differ = std::mismatch(SectorBuffer, SectorBuffer + size, reference);
+    const unsigned i = static_cast<unsigned>(differ.first - SectorBuffer);
+    Console("Compare at %d, %02x != %02x\n", static_cast<int>(i), SectorBuffer[i], reference[i]);
+    return false;
 }
 
 // One line: "%03x: ", sixteen "%02x ", a blank, the sixteen bytes as text.
@@ -56,9 +56,10 @@ static void FormatDumpLine(unsigned offset, const uint8_t* bytes, char line[71])
 
 void DumpSector() {
     char line[71];
-    for (unsigned offset = 0; offset < DriveSectorSize(); offset += 16) {
+    const unsigned size = DriveSectorSize();
+    for (unsigned offset = 0; offset < size; offset += 16) {
         FormatDumpLine(offset, SectorBuffer + offset, line);
-        Report("%s\n", line);
+        ReportLine(line);
     }
 }
 

@@ -11,7 +11,10 @@
 
 namespace {
 PlatformVersion Version = QueryPlatformVersion();
-}
+// One report is open at a time. A report of a long chain runs to hundreds of
+// megabytes: writes of this size, not of the default few KiB.
+char ReportBuffer[1 << 16];
+} // namespace
 
 void WriteReportHeader() {
     Report("%s Windows %d.%d, build %d\n", Banner, Version.major, Version.minor, Version.build);
@@ -25,6 +28,7 @@ bool OpenReport(const char* name) {
         std::fprintf(stderr, "Bootsieve: cannot create report %s: %s\n", name, why.c_str());
         return false;
     }
+    std::setvbuf(ReportStream, ReportBuffer, _IOFBF, sizeof ReportBuffer);
     WriteReportHeader();
     return true;
 }

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "bootconfig/bcd_report.h"
 #include "disk/disk_device.h"
 #include "disk/platform.h"
 #include "driver/disk_report.h"
@@ -36,6 +37,7 @@ void ResetRunState() {
     ResetWalkState();
     ResetPartitionRecord();
     SetBootFileLookup(LookUpFileOnPartition);
+    SetBcdStoreExaminer(ExamineBcdStore);
 }
 
 // Creates the report named by nameFormat and the drive number, and fills it.

@@ -111,7 +111,7 @@ void Report32BitFirmware(const FirmwareFacts& facts) {
     for (const PartitionRecord& p : RecordedPartitions()) {
         if (!p.efiSystem)
             continue;
-        for (const BootFileRecord& file : p.bootFiles) {
+        for (const BootFileRecord& file : DetailsOf(p).bootFiles) {
             const std::string name = Lower(file.path);
             x64 |= EndsWith(name, "x64.efi");
             ia32 |= EndsWith(name, "ia32.efi");

@@ -26,7 +26,7 @@ PartitionIndex IndexPartitions() {
     PartitionIndex index;
     for (const PartitionRecord& p : RecordedPartitions()) {
         if (p.origin == PartitionOrigin::Gpt)
-            index.byGuid.emplace(FormatGuid(p.uniqueGuid), &p);
+            index.byGuid.emplace(FormatGuid(DetailsOf(p).uniqueGuid), &p);
         else
             index.byMbr.emplace(std::make_pair(RecordedDrive(p.disk).diskSignature, p.number), &p);
     }

@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "disk/byte_order.h"
-#include "layout/gpt_header.h"
 #include "output/output.h"
+#include "output/printable.h"
 
 namespace {
 
@@ -72,9 +72,9 @@ std::string WalkDevicePath(const uint8_t* list, size_t bytes, PathNodes& nodes) 
                 nodes.hd = LoadHardDriveNode(node);
             nodes.hardDrive = true;
         } else if (type == MediaType && subtype == FilePathSubtype && nodes.hardDrive) {
+            // A whole path, or part of one: its backslashes stay separators.
             const size_t units = (length - NodeHeaderBytes) / 2;
-            AppendPath(nodes.file,
-                       Utf16NameToUtf8(node + NodeHeaderBytes, static_cast<unsigned>(units)));
+            AppendPath(nodes.file, PrintableUtf16(node + NodeHeaderBytes, units, PrintAs::Text));
             nodes.hasFile = true;
         } else if (type == MediaType && subtype == FirmwareFileSubtype) {
             nodes.firmwareFile = true;
@@ -128,8 +128,7 @@ LoadOption ParseLoadOption(const uint8_t* data, size_t size) {
         return option;
     }
     option.described = true;
-    option.description =
-        Utf16NameToUtf8(data + FixedBytes, static_cast<unsigned>((end - FixedBytes) / 2));
+    option.description = PrintableUtf16(data + FixedBytes, (end - FixedBytes) / 2, PrintAs::Text);
     const size_t list = end + 2;
     if (listBytes > size - list) {
         option.damage = FormatNumber("file path list of %llu bytes runs past the end", listBytes);

@@ -7,6 +7,7 @@
 #include "disk/byte_order.h"
 #include "fs/fs_path.h"
 #include "fs/volume_reads.h"
+#include "output/printable.h"
 
 namespace {
 
@@ -110,17 +111,20 @@ bool TakeLongName(LongName& name, const uint8_t* entry, std::string* text) {
         bytes[2 * length + 1] = static_cast<uint8_t>(name.units[length] >> 8);
         ++length;
     }
-    *text = Utf8FromUtf16(bytes, length);
+    *text = PrintableUtf16(bytes, length, PrintAs::FileName);
     return length != 0;
 }
 
-// Bytes of the 8.3 name in a code page that is not known here become '?'.
+// Bytes of the 8.3 name in a code page that is not known here become '?', the
+// others follow the printing rule of file names.
 std::string ShortPart(const uint8_t* bytes, unsigned width, bool lower) {
     std::string part;
     for (unsigned i = 0; i < width; ++i) {
         char c = static_cast<char>(bytes[i]);
         if (bytes[i] >= 0x80)
             c = '?';
+        else if (ShownAsDot(bytes[i], PrintAs::FileName))
+            c = '.';
         else if (lower && c >= 'A' && c <= 'Z')
             c = static_cast<char>(c - 'A' + 'a');
         part += c;
@@ -290,4 +294,36 @@ FsResult FatList(FsVolume& volume, const FsEntry& directory, std::vector<FsEntry
                           ? ScanBytes(volume, scan, volume.fat.rootOffset, volume.fat.rootBytes)
                           : ScanChain(volume, scan, directory);
     return read && !volume.unreadable ? FsResult::Found : FsResult::Unreadable;
+}
+
+FsResult FatRead(FsVolume& volume, const FsEntry& file, uint64_t size,
+                 std::vector<uint8_t>* bytes) {
+    const FatLayout& fat = volume.fat;
+    bytes->assign(size, 0);
+    if (size == 0)
+        return FsResult::Found;
+    if (!IsCluster(fat, file.node)) {
+        MarkUnreadable(volume, file.where);
+        return FsResult::Unreadable;
+    }
+    std::unordered_set<uint32_t> visited;
+    uint32_t cluster = static_cast<uint32_t>(file.node);
+    for (uint64_t done = 0;;) {
+        visited.insert(cluster);
+        const uint64_t piece = std::min(fat.clusterBytes, size - done);
+        if (!ReadVolumeBytes(volume, ClusterOffset(fat, cluster), piece, bytes->data() + done))
+            return FsResult::Unreadable;
+        done += piece;
+        if (done == size)
+            return FsResult::Found;
+        uint32_t next = 0;
+        uint64_t at = 0;
+        if (!ReadFatEntry(volume, cluster, &next, &at))
+            return FsResult::Unreadable;
+        if (!IsCluster(fat, next) || visited.count(next)) {
+            MarkUnreadable(volume, at);
+            return FsResult::Unreadable;
+        }
+        cluster = next;
+    }
 }

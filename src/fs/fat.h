@@ -16,3 +16,7 @@ FsEntry FatRoot(const FsVolume& volume);
 // The entries of the directory. A chain that loops, or reaches a free, bad or
 // out-of-range cluster, cannot be followed: Unreadable.
 FsResult FatList(FsVolume& volume, const FsEntry& directory, std::vector<FsEntry>* entries);
+
+// The first size bytes of the file's cluster chain. A chain that ends, loops or
+// leaves the clusters before them is Unreadable.
+FsResult FatRead(FsVolume& volume, const FsEntry& file, uint64_t size, std::vector<uint8_t>* bytes);

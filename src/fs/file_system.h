@@ -96,5 +96,10 @@ FsResult ListDirectory(FsVolume& volume, const FsEntry& directory, std::vector<F
 // file's own record); Missing when the record is no longer in use.
 FsResult ReadEntryDetails(FsVolume& volume, FsEntry& entry);
 
+// The bytes of a file, at most limit of them (fewer when the file is shorter), read through the
+// volume's cache.
+FsResult ReadFileContent(FsVolume& volume, const FsEntry& file, uint64_t limit,
+                         std::vector<uint8_t>* bytes);
+
 // Names equal without regard to ASCII case.
 bool SameName(const std::string& a, const std::string& b);

@@ -7,7 +7,6 @@
 #include "fs/file_system.h"
 #include "fs/ntfs.h"
 #include "fs/volume_reads.h"
-#include "output/utf8.h"
 
 namespace {
 
@@ -37,16 +36,6 @@ std::vector<std::string> SplitPath(const std::string& path) {
         }
     }
     return pieces;
-}
-
-std::string Utf8FromUtf16(const uint8_t* bytes, size_t units) {
-    std::string text;
-    size_t used = 1;
-    for (size_t i = 0; i < units; i += used) {
-        const uint32_t code = Utf16CodeAt(bytes, units, i, &used);
-        AppendUtf8(text, IsSurrogate(code) ? 0xFFFD : code);
-    }
-    return text;
 }
 
 bool IsDotName(const std::string& name) {
@@ -90,6 +79,21 @@ FsResult ReadEntryDetails(FsVolume& volume, FsEntry& entry) {
     if (volume.unreadable)
         return FsResult::Unreadable;
     return volume.kind == FsKind::Fat ? FsResult::Found : NtfsDetails(volume, entry);
+}
+
+FsResult ReadFileContent(FsVolume& volume, const FsEntry& file, uint64_t limit,
+                         std::vector<uint8_t>* bytes) {
+    bytes->clear();
+    if (volume.unreadable)
+        return FsResult::Unreadable;
+    if (file.directory)
+        return FsResult::Missing;
+    const FsResult result = volume.kind == FsKind::Fat
+                                ? FatRead(volume, file, std::min(file.size, limit), bytes)
+                                : NtfsRead(volume, file, limit, bytes);
+    if (result != FsResult::Found)
+        bytes->clear();
+    return volume.unreadable ? FsResult::Unreadable : result;
 }
 
 FsResult FindPath(FsVolume& volume, const std::string& path, FsEntry* found) {

@@ -7,6 +7,7 @@
 #include "disk/byte_order.h"
 #include "fs/fs_path.h"
 #include "fs/volume_reads.h"
+#include "output/printable.h"
 
 namespace {
 
@@ -372,7 +373,7 @@ bool ScanIndexNode(IndexScan& scan, const uint8_t* node, uint64_t begin, uint64_
         if (keyLength < 0x42 || 16u + keyLength > length || 0x42u + 2u * key[0x40] > keyLength)
             return false;
         NamedEntry name;
-        name.entry.name = Utf8FromUtf16(key + 0x42, key[0x40]);
+        name.entry.name = PrintableUtf16(key + 0x42, key[0x40], PrintAs::FileName);
         name.entry.directory = LoadLe32(key + 0x38) & FileNameIsDirectory;
         name.entry.size = LoadLe64(key + 0x30);
         name.entry.node = LoadLe64(e) & ReferenceMask;
@@ -598,5 +599,42 @@ FsResult NtfsDetails(FsVolume& volume, FsEntry& entry) {
         return FsResult::Unreadable;
     if (entry.directory)
         entry.size = 0;
+    return FsResult::Found;
+}
+
+FsResult NtfsRead(FsVolume& volume, const FsEntry& file, uint64_t limit,
+                  std::vector<uint8_t>* bytes) {
+    bytes->clear();
+    FileRecord record;
+    const FsResult state = ReadFileRecord(volume, file, record);
+    if (state != FsResult::Found)
+        return state;
+    if (LoadLe16(record.bytes.data() + 0x16) & RecordIsDirectory)
+        return FsResult::Missing;
+    Copies data;
+    if (!CollectAttribute(volume, record, AttrData, NoName, &data))
+        return FsResult::Unreadable;
+    if (data.empty())
+        return FsResult::Found;
+    const Attribute first = Decoded(data.front());
+    if (first.flags & AttrCompressed)
+        return FsResult::Unreadable;
+    if (first.resident || limit == 0)
+        return ReadValue(volume, data, limit, record.where, *bytes) ? FsResult::Found
+                                                                    : FsResult::Unreadable;
+    // Bytes past the initialized size are zeros whatever the clusters hold.
+    const uint64_t size = std::min(LoadLe64(first.at + 0x30), limit);
+    const uint64_t initialized = std::min(LoadLe64(first.at + 0x38), size);
+    std::vector<NtfsRun> runs;
+    for (const std::vector<uint8_t>& segment : data)
+        if (Decoded(segment).resident ||
+            !DecodeRuns(Decoded(segment), volume.ntfs.clusters, runs)) {
+            MarkUnreadable(volume, record.where);
+            return FsResult::Unreadable;
+        }
+    uint64_t where = 0;
+    if (!ReadStream(volume, runs, 0, initialized, *bytes, record.where, &where))
+        return FsResult::Unreadable;
+    bytes->resize(size, 0);
     return FsResult::Found;
 }

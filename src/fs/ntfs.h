@@ -22,3 +22,9 @@ FsResult NtfsList(FsVolume& volume, const FsEntry& directory, std::vector<FsEntr
 // Size and compressed flag from the file's unnamed $DATA attribute; whether it
 // is a directory from its record.
 FsResult NtfsDetails(FsVolume& volume, FsEntry& entry);
+
+// The first bytes, up to limit, of the file's unnamed $DATA: resident, or through
+// its runs, sparse ones and those past the initialized size read as zeros. A
+// compressed stream is not decoded: Unreadable, with the volume left readable.
+FsResult NtfsRead(FsVolume& volume, const FsEntry& file, uint64_t limit,
+                  std::vector<uint8_t>* bytes);

@@ -5,7 +5,7 @@
 #include "disk/byte_order.h"
 #include "disk/disk_device.h"
 #include "layout/crc32.h"
-#include "output/utf8.h"
+#include "output/printable.h"
 
 namespace {
 
@@ -16,13 +16,6 @@ uint32_t HeaderCrc(const uint8_t* sector, unsigned size) {
     std::memcpy(copy, sector, size);
     std::memset(copy + 0x10, 0, 4);
     return Crc32(copy, size);
-}
-
-// C0 and C1 controls, and the characters that break a line or turn its
-// direction on screen (U+202E shows the rest of a line backwards).
-bool IsControl(uint32_t code) {
-    return code < 0x20 || (code >= 0x7F && code < 0xA0) || code == 0x2028 || code == 0x2029 ||
-           (code >= 0x202A && code <= 0x202E) || (code >= 0x2066 && code <= 0x2069);
 }
 
 } // namespace
@@ -75,23 +68,6 @@ GptEntry LoadGptEntry(const uint8_t* array, const GptHeader& header, unsigned nu
     entry.first = LoadLe64(e + 0x20);
     entry.last = LoadLe64(e + 0x28);
     entry.attributes = LoadLe64(e + 0x30);
-    entry.name = Utf16NameToUtf8(e + 0x38, NameUnits);
+    entry.name = PrintableUtf16(e + 0x38, NameUnits, PrintAs::Text);
     return entry;
-}
-
-std::string Utf16NameToUtf8(const uint8_t* units, unsigned count) {
-    std::string name;
-    size_t used = 1;
-    for (size_t i = 0; i < count; i += used) {
-        const uint32_t code = Utf16CodeAt(units, count, i, &used);
-        if (code == 0)
-            break;
-        if (IsSurrogate(code))
-            name += '?';
-        else if (IsControl(code))
-            name += '.';
-        else
-            AppendUtf8(name, code);
-    }
-    return name;
 }

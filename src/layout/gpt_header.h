@@ -48,13 +48,8 @@ struct GptEntry {
     uint64_t first;
     uint64_t last;
     uint64_t attributes;
-    std::string name; // UTF-8
+    std::string name; // UTF-8, as PrintableUtf16 shows it
 };
 
 // Entry number (1-based) of the array; the caller keeps index within the count.
 GptEntry LoadGptEntry(const uint8_t* array, const GptHeader& header, unsigned number);
-
-// A partition name of UTF-16LE code units, up to the first 0 unit, as UTF-8;
-// control characters (and those that break or turn a line) become '.', unpaired
-// surrogates '?'.
-std::string Utf16NameToUtf8(const uint8_t* units, unsigned count);

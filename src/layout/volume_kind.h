@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-enum class VolumeKind { Unknown, Ntfs, ExFat, BitLocker, Fat32, Fat };
+enum class VolumeKind : uint8_t { Unknown, Ntfs, ExFat, BitLocker, Fat32, Fat };
 
 constexpr unsigned ExFatBytesPerSectorShiftOffset = 0x6C;
 

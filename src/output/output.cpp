@@ -13,6 +13,11 @@ void Report(const char* format, ...) {
     va_end(args);
 }
 
+void ReportLine(const char* text) {
+    std::fputs(text, ReportStream);
+    std::fputc('\n', ReportStream);
+}
+
 void Console(const char* format, ...) {
     va_list args;
     va_start(args, format);

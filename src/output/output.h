@@ -17,6 +17,8 @@ extern FILE* ConsoleOut;
 extern FILE* ConsoleIn;
 
 void Report(const char* format, ...) BOOTSIEVE_PRINTF(1, 2);
+// One line of text that holds no format, and its newline.
+void ReportLine(const char* text);
 void Console(const char* format, ...) BOOTSIEVE_PRINTF(1, 2);
 
 // A 64-bit number as "%llu" takes it: uint64_t is unsigned long on 64-bit Linux

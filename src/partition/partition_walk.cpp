@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <iterator>
-#include <unordered_set>
+#include <set>
 #include <vector>
 
 #include "disk/disk_device.h"
@@ -23,7 +23,32 @@ namespace {
 constexpr uint8_t ActiveStatus = 0x80;
 
 // Extended boot records already opened on this drive in this pass; the MBR counts.
-std::unordered_set<uint64_t> OpenedRecords;
+// A chain runs forward as a rule: those sectors stay in one sorted vector of 8
+// bytes each, and a record that lies before the last one goes to a set of its own.
+struct OpenedSectors {
+    std::vector<uint64_t> ascending;
+    std::set<uint64_t> others;
+};
+OpenedSectors OpenedRecords;
+
+void ForgetOpenedRecords() {
+    OpenedRecords.ascending.clear();
+    OpenedRecords.others.clear();
+}
+
+void RememberOpened(uint64_t sector) {
+    std::vector<uint64_t>& ascending = OpenedRecords.ascending;
+    if (ascending.empty() || sector > ascending.back())
+        ascending.push_back(sector);
+    else
+        OpenedRecords.others.insert(sector);
+}
+
+bool AlreadyOpened(uint64_t sector) {
+    const std::vector<uint64_t>& ascending = OpenedRecords.ascending;
+    return std::binary_search(ascending.begin(), ascending.end(), sector) ||
+           OpenedRecords.others.count(sector) != 0;
+}
 
 // In the detail pass, what a sector that should have been signed holds.
 void ShowUnsignedSector(Pass pass) {
@@ -46,13 +71,13 @@ ExtendedFrame OpenExtendedRecord(int disk, int number, uint64_t sector) {
     ExtendedFrame frame{sector, {}, 0};
     LoadPartitionTable(SectorBuffer, frame.table);
     ListPartitionTable(frame.table, 0);
-    OpenedRecords.insert(sector);
+    RememberOpened(sector);
     return frame;
 }
 
 // A record named a second time would be walked again, or without end in a loop.
 bool ReportIfAlreadyOpened(int number, uint64_t sector) {
-    if (!OpenedRecords.count(sector))
+    if (!AlreadyOpened(sector))
         return false;
     Report("\n#%d Extended partition table at sector %llu was already examined; not followed.\n",
            number, Ull(sector));
@@ -221,12 +246,12 @@ void FindPrimaryLayouts(uint64_t diskSectors, bool otherSectorSize,
 
 void ResetWalkState() {
     std::fill(std::begin(MbrPartitionTable), std::end(MbrPartitionTable), PartitionEntry{});
-    OpenedRecords.clear();
+    ForgetOpenedRecords();
 }
 
 void WalkPartitions(int disk, Pass pass, uint64_t diskSectors, bool otherSectorSize) {
-    OpenedRecords.clear();
-    OpenedRecords.insert(0);
+    ForgetOpenedRecords();
+    RememberOpened(0);
     int found = 0;
     int gptIndex = -1;
     PlaceLayout layouts[PartitionEntries];

@@ -76,13 +76,18 @@ const LoaderRule LoaderRules[] = {
     {LoadsNtldr, "\\ntldr", "The boot sector loads NTLDR, but \\ntldr is missing."},
 };
 
+const char* const BcdStores[] = {"\\EFI\\Microsoft\\Boot\\BCD", "\\Boot\\BCD"};
+
+BcdStoreExaminer StoreExaminer = nullptr;
+BootConfigExaminer ConfigExaminer = nullptr;
+
 // Directories a pattern may open for each "*", and files whose details are read
 // on one volume: \EFI\*\*\ on a hostile volume could otherwise name millions.
 constexpr size_t MaxPatternDirectories = 64;
 constexpr unsigned MaxDetailReads = 1024;
 
 struct BootFile {
-    std::string path; // as stored
+    std::string path; // as stored, its names as the readers show them
     uint64_t size;
     bool compressed;
 };
@@ -164,15 +169,6 @@ void LookFor(Search& search, const char* pattern) {
     KeepMatchingFiles(search, reached, last.substr(1));
 }
 
-// Control bytes of a name shown as '.', so that a volume cannot add lines to a report.
-std::string Printable(const std::string& text) {
-    std::string shown = text;
-    for (char& c : shown)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
-            c = '.';
-    return shown;
-}
-
 void ListFound(const PartitionPlace& place, const Search& search) {
     if (search.found.empty()) {
         Report(">> Disk %d #%d Boot files: none.\n", place.disk, place.number);
@@ -180,7 +176,7 @@ void ListFound(const PartitionPlace& place, const Search& search) {
     }
     Report(">> Disk %d #%d Boot files:\n", place.disk, place.number);
     for (const BootFile& file : search.found)
-        Report("   %s  %llu bytes\n", Printable(file.path).c_str(), Ull(file.size));
+        Report("   %s  %llu bytes\n", file.path.c_str(), Ull(file.size));
 }
 
 bool HasEfiLoader(const Search& search) {
@@ -253,7 +249,12 @@ void ExamineBootFiles(const PartitionPlace& place, VolumeKind kind) {
         if (InDetail(place))
             ListFound(place, search);
         ReportProblems(place, search, places, code, kind);
-        RecordFilesLookedFor(place, ntfs ? FilesHeld::NotFat : FilesHeld::Fat, ntfs ? "NTFS" : "");
+        for (const char* store : BcdStores)
+            if (const BootFile* file = Found(search, store); file && StoreExaminer)
+                StoreExaminer(place, search.volume, file->path);
+        if (ConfigExaminer)
+            ConfigExaminer(place, search.volume);
+        RecordFilesLookedFor(place, ntfs ? FilesHeld::NotFat : FilesHeld::Fat);
         for (const BootFile& file : search.found)
             RecordBootFile(place, file.path, file.size);
     }
@@ -286,6 +287,14 @@ FileLookup LookUpFileOnPartition(const PartitionRecord& partition, const std::st
     }
     CloseDisk();
     return result;
+}
+
+void SetBcdStoreExaminer(BcdStoreExaminer examiner) {
+    StoreExaminer = examiner;
+}
+
+void SetBootConfigExaminer(BootConfigExaminer examiner) {
+    ConfigExaminer = examiner;
 }
 
 void ReportEspNotFat(const PartitionPlace& place, VolumeKind kind) {

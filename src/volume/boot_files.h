@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "fs/file_system.h"
 #include "layout/volume_kind.h"
 #include "volume/partition_place.h"
 #include "volume/partition_record.h"
@@ -27,3 +28,15 @@ void ReportEspHolds(const PartitionPlace& place, const char* fileSystem);
 // a file the firmware names that the boot files did not include.
 FileLookup LookUpFileOnPartition(const PartitionRecord& partition, const std::string& path,
                                  uint64_t* size);
+
+// Reads a BCD store that the boot files found, through the volume's readers
+// and its cache, in both passes; set once by the program (nullptr: not read).
+using BcdStoreExaminer = void (*)(const PartitionPlace& place, FsVolume& volume,
+                                  const std::string& path);
+void SetBcdStoreExaminer(BcdStoreExaminer examiner);
+
+// Reads the boot loaders' configuration files (grub.cfg, systemd-boot's entries,
+// /etc/fstab) of a volume whose boot files were read, through the same volume and
+// its cache, in both passes; set once by the program (nullptr: not read).
+using BootConfigExaminer = void (*)(const PartitionPlace& place, FsVolume& volume);
+void SetBootConfigExaminer(BootConfigExaminer examiner);

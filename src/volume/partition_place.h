@@ -6,7 +6,7 @@
 
 #include "output/pass.h"
 
-enum class PartitionOrigin { Primary, Logical, Gpt };
+enum class PartitionOrigin : uint8_t { Primary, Logical, Gpt };
 
 // Whether the place a table gives a partition holds up. A repair writes over a
 // partition's first sector only where it does; the walks decide, the repair

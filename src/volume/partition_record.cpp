@@ -26,6 +26,7 @@ const uint8_t SystemMbrTypes[] = {0x07, 0x83, 0x8E, 0xFD};
 DriveRecord Drives[DriveCount];
 // A deque: records are never moved, and growing it copies nothing.
 std::deque<PartitionRecord> Partitions;
+std::deque<PartitionDetails> Details;
 // The record found last. The walk records a partition and then examines it, or
 // records a GPT's entries and then examines them in their order, so the one
 // looked for is almost always at or just after it.
@@ -55,6 +56,14 @@ PartitionRecord* Find(const PartitionPlace& place) {
     return nullptr;
 }
 
+PartitionDetails& DetailsFor(PartitionRecord& record) {
+    if (record.details == 0) {
+        Details.emplace_back();
+        record.details = static_cast<uint32_t>(Details.size());
+    }
+    return Details[record.details - 1];
+}
+
 // The record added last is the one looked for next.
 PartitionRecord& Add() {
     Cursor = Partitions.size();
@@ -80,6 +89,7 @@ void ResetPartitionRecord() {
     for (DriveRecord& drive : Drives)
         drive = DriveRecord{};
     Partitions.clear();
+    Details.clear();
     LinuxVolumes.clear();
     Cursor = 0;
 }
@@ -100,7 +110,7 @@ void RecordMbrPartition(const PartitionPlace& place) {
     PartitionRecord& record = Add();
     record.first = place.first;
     record.count = place.count;
-    record.disk = place.disk;
+    record.disk = static_cast<int8_t>(place.disk);
     record.placeNumber = place.number;
     record.number = static_cast<unsigned>(place.number);
     if (place.origin == PartitionOrigin::Logical)
@@ -121,12 +131,13 @@ void RecordGptEntries(Pass pass, int disk, const std::vector<GptEntry>& entries)
         PartitionRecord& record = Add();
         record.first = e.first;
         record.count = e.last - e.first + 1;
-        record.disk = disk;
-        record.placeNumber = static_cast<int>(e.number);
+        record.disk = static_cast<int8_t>(disk);
+        record.placeNumber = static_cast<int32_t>(e.number);
         record.number = e.number;
         record.origin = PartitionOrigin::Gpt;
-        std::copy(e.typeGuid, e.typeGuid + GuidSize, record.typeGuid);
-        std::copy(e.uniqueGuid, e.uniqueGuid + GuidSize, record.uniqueGuid);
+        PartitionDetails& details = DetailsFor(record);
+        std::copy(e.typeGuid, e.typeGuid + GuidSize, details.typeGuid);
+        std::copy(e.uniqueGuid, e.uniqueGuid + GuidSize, details.uniqueGuid);
         const std::string type = FormatGuid(e.typeGuid);
         record.efiSystem = type == EspGuid;
         record.systemVolume = std::find(std::begin(SystemGptTypes), std::end(SystemGptTypes),
@@ -138,8 +149,9 @@ void RecordGptEntries(Pass pass, int disk, const std::vector<GptEntry>& entries)
 std::string RecordedTypeName(const PartitionRecord& partition) {
     if (partition.origin != PartitionOrigin::Gpt)
         return PartitionTypeName(partition.mbrType);
-    const GptType* known = LookupGptType(partition.typeGuid);
-    return known ? known->name : FormatGuid(partition.typeGuid);
+    const uint8_t* type = DetailsOf(partition).typeGuid;
+    const GptType* known = LookupGptType(type);
+    return known ? known->name : FormatGuid(type);
 }
 
 void RecordVolumeContent(const PartitionPlace& place, VolumeKind kind) {
@@ -156,21 +168,24 @@ const std::vector<LinuxVolumeRecord>& RecordedLinuxVolumes() {
     return LinuxVolumes;
 }
 
-void RecordFilesLookedFor(const PartitionPlace& place, FilesHeld held, const char* fileSystem) {
-    if (PartitionRecord* record = Find(place)) {
+void RecordFilesLookedFor(const PartitionPlace& place, FilesHeld held) {
+    if (PartitionRecord* record = Find(place))
         record->files = held;
-        record->fileSystem = fileSystem;
-    }
 }
 
 void RecordBootFile(const PartitionPlace& place, const std::string& path, uint64_t size) {
     if (PartitionRecord* record = Find(place))
-        record->bootFiles.push_back({path, size});
+        DetailsFor(*record).bootFiles.push_back({path, size});
 }
 
 const DriveRecord& RecordedDrive(int disk) {
     static const DriveRecord none{};
     return disk >= 0 && disk < DriveCount ? Drives[disk] : none;
+}
+
+const PartitionDetails& DetailsOf(const PartitionRecord& partition) {
+    static const PartitionDetails none{};
+    return partition.details ? Details[partition.details - 1] : none;
 }
 
 const std::deque<PartitionRecord>& RecordedPartitions() {
@@ -183,7 +198,7 @@ void SetBootFileLookup(BootFileLookup lookup) {
 
 FileLookup LookUpBootFile(const PartitionRecord& partition, const std::string& path,
                           uint64_t* size) {
-    for (const BootFileRecord& file : partition.bootFiles)
+    for (const BootFileRecord& file : DetailsOf(partition).bootFiles)
         if (SamePath(file.path, path)) {
             *size = file.size;
             return FileLookup::Found;

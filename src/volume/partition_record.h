@@ -25,33 +25,42 @@ struct DriveRecord {
 };
 
 // Whether a partition's boot files were looked for, and on what.
-enum class FilesHeld { NotLookedFor, Fat, NotFat, Unreadable };
+enum class FilesHeld : uint8_t { NotLookedFor, Fat, NotFat, Unreadable };
 
 struct BootFileRecord {
     std::string path; // as stored on the volume: its case, backslashes
     uint64_t size;
 };
 
-// Kept small: a hostile chain may hold a hundred thousand logical partitions.
+// What a few records hold beyond their place: a GPT entry's GUIDs, the boot
+// files found.
+struct PartitionDetails {
+    uint8_t typeGuid[GuidSize] = {};   // GPT entries only
+    uint8_t uniqueGuid[GuidSize] = {}; // GPT entries only
+    std::vector<BootFileRecord> bootFiles;
+};
+
+// Kept small: a hostile chain may hold a hundred thousand logical partitions,
+// and each of them costs this record alone; details are kept aside.
 struct PartitionRecord {
     uint64_t first = 0;
     uint64_t count = 0;
-    int disk = 0;
-    int placeNumber = 0; // the number its PartitionPlace carries
+    int32_t placeNumber = 0; // the number its PartitionPlace carries
     // As the firmware numbers it: the GPT entry; 1 to 4 for MBR primaries, and
     // 5 on for logical partitions in the order the chain holds them.
-    unsigned number = 0;
+    uint32_t number = 0;
+    uint32_t details = 0; // 1 + its place among the details; 0 when it has none
+    int8_t disk = 0;
     PartitionOrigin origin = PartitionOrigin::Primary;
     uint8_t mbrType = 0;                      // MBR partitions only
-    uint8_t typeGuid[GuidSize] = {};          // GPT entries only
-    uint8_t uniqueGuid[GuidSize] = {};        // GPT entries only
     bool efiSystem = false;                   // GPT type C12A7328-..., or MBR type EF
     bool systemVolume = false;                // a type that Windows or Linux is installed on
     VolumeKind content = VolumeKind::Unknown; // what its boot sector holds, when examined
     FilesHeld files = FilesHeld::NotLookedFor;
-    const char* fileSystem = ""; // the file system found, when it is not FAT
-    std::vector<BootFileRecord> bootFiles;
 };
+
+// The record's details; empty ones for a record that has none.
+const PartitionDetails& DetailsOf(const PartitionRecord& partition);
 
 // A Linux volume found on a partition, with what root= and fstab name it by.
 // Kept apart from PartitionRecord: only the partitions holding one pay for it.
@@ -77,8 +86,8 @@ void RecordVolumeContent(const PartitionPlace& place, VolumeKind kind);
 void RecordLinuxVolume(const PartitionPlace& place, const LinuxVolume& volume);
 const std::vector<LinuxVolumeRecord>& RecordedLinuxVolumes();
 // The boot files of the partition at place were looked for, on FAT, on another
-// file system (named by fileSystem), or on one that could not be read.
-void RecordFilesLookedFor(const PartitionPlace& place, FilesHeld held, const char* fileSystem = "");
+// file system, or on one that could not be read.
+void RecordFilesLookedFor(const PartitionPlace& place, FilesHeld held);
 // One boot file found on the partition at place.
 void RecordBootFile(const PartitionPlace& place, const std::string& path, uint64_t size);
 

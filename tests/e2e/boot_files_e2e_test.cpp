@@ -5,7 +5,7 @@
 // copies: loaders deleted by mdel, a long name whose checksum no longer matches, a
 // FAT chain that loops, an MFT record that fails its fixup, an index run beyond
 // the volume, the compressed flag, Windows boot code over volumes without its
-// loader. No image changes.
+// loader, long names that would print as other names. No image changes.
 #include <fcntl.h>
 #include <functional>
 #include <unistd.h>
@@ -209,6 +209,52 @@ std::vector<uint64_t> FatSectors(const std::string& image, uint64_t start, const
 const std::string Unreadable =
     "file system unreadable at sector %llu; its files are not checked.\n";
 
+// Long names that mcopy takes as they are, and those it refuses or changes,
+// which are made with '#'s that the long name entry then has replaced: a name's
+// stored characters, and how the detail report shows them.
+struct OddName {
+    const char* stored;
+    const char16_t* patch; // a unit for each '#', or nullptr
+    const char* shown;
+};
+
+const OddName OddNames[] = {
+    {"rlo\u202Eexe.efi", nullptr, "rlo.exe.efi"},
+    {"ls\u2028.efi", nullptr, "ls..efi"},
+    {"ps\u2029.efi", nullptr, "ps..efi"},
+    {"nel\u0085.efi", nullptr, "nel..efi"},
+    {"lri\u2066.efi", nullptr, "lri..efi"},
+    {"del\x7F.efi", nullptr, "del..efi"},
+    {"Bom#.efi", u"\xFEFF", "Bom..efi"},
+    {"Ctl#.efi", u"\x0001", "Ctl..efi"},
+    {"Hi#.efi", u"\xD800", "Hi..efi"},
+    {"Lo#.efi", u"\xDC00", "Lo..efi"},
+    {"Pair##.efi", u"\xD83D\xDE00", "Pair\U0001F600.efi"},
+    {"Slash#.efi", u"/", "Slash..efi"},
+    {"Back#.efi", u"\\", "Back..efi"},
+};
+
+// Replaces the '#'s of each long name entry in the sectors of \EFI\x that starts
+// as a patched name does.
+void PatchOddNames(const std::string& image) {
+    static const uint8_t UnitOffsets[] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
+    for (uint64_t sector : FatSectors(image, 2048, "\\EFI\\x")) {
+        const uint64_t offset = (2048 + sector) * 512;
+        const std::vector<uint8_t> bytes = ReadAt(image, offset, 512);
+        for (const OddName& name : OddNames)
+            for (size_t at = 0; name.patch && at < 512; at += 32) {
+                if (bytes[at + 11] != 0x0F || bytes[at + 1] != name.stored[0] ||
+                    bytes[at + 3] != name.stored[1])
+                    continue;
+                const size_t first = std::string(name.stored).find('#');
+                for (size_t k = 0; name.patch[k]; ++k)
+                    WriteAt(image, offset + at + UnitOffsets[first + k],
+                            {static_cast<uint8_t>(name.patch[k]),
+                             static_cast<uint8_t>(name.patch[k] >> 8)});
+            }
+    }
+}
+
 const DamageCase DamageCases[] = {
     {"every loader deleted", "gpt.img",
      [](const std::string& image) {
@@ -240,6 +286,22 @@ const DamageCase DamageCases[] = {
          return std::pair{std::string(""),
                           std::string("   \\EFI\\BOOT\\BOOTX64.EFI  2100 bytes\n"
                                       "   \\EFI\\MICROS~1\\Boot\\bootmgfw.efi  2100 bytes\n")};
+     }},
+    {"long names that read as other names", "gpt.img",
+     [](const std::string& image) {
+         const std::string loader = image + ".loader";
+         EXPECT_EQ(CommandOutput("head -c 777 /dev/zero >'" + loader + "' && echo ok"), "ok\n");
+         EXPECT_EQ(Mtools("mmd", image, 2048, "::/EFI/x"), "ok\n");
+         std::string lines;
+         for (const OddName& name : OddNames) {
+             EXPECT_EQ(Mtools("LC_ALL=C.UTF-8 mcopy", image, 2048,
+                              "'" + loader + "' '::/EFI/x/" + name.stored + "'"),
+                       "ok\n")
+                 << name.stored;
+             lines += std::string("   \\EFI\\x\\") + name.shown + "  777 bytes\n";
+         }
+         PatchOddNames(image);
+         return std::pair{std::string(""), lines};
      }},
     {"FAT chain of \\EFI\\Microsoft\\Boot loops", "gpt.img",
      [](const std::string& image) {
@@ -326,6 +388,9 @@ TEST_P(BootFilesTest, DamageDoneToCopiesOfRealVolumes) {
         const std::string summary = run.Report("Bootsieve.txt"),
                           detail = run.Report("BPB0list.txt");
         EXPECT_EQ(CountOf(detail, detailOnly), 1) << detail;
+        for (const char* hidden :
+             {"\u202E", "\u2028", "\u2029", "\u0085", "\u2066", "\x7F", "\uFEFF"})
+            EXPECT_EQ(CountOf(summary + detail, hidden), 0) << hidden;
         if (!bothPasses.empty()) {
             EXPECT_EQ(CountOf(summary, bothPasses), 1) << summary;
             EXPECT_EQ(CountOf(detail, bothPasses), 1);

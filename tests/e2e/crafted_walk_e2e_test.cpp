@@ -102,7 +102,8 @@ const CraftedCase CraftedCases[] = {
      "\n#2 Extended partition table at sector 1000 was already examined; not followed.\n"},
     {"StartPast2To32", [] { return LinkedDisk(0u - ExtendedStart, 0); },
      "#2 Reading extended partition table sector 4294967296 (disk 0) failed.\n"},
-    // Control bytes in text fields print as '.', bytes from 0x80 up unchanged.
+    // Control bytes in text fields print as '.', and so does a byte that is no part
+    // of a UTF-8 sequence.
     {"TextFieldsWithControlBytes",
      [] {
          DiskImage disk = DiskWithMbr(200, {{0x80, 0x06, 63, 137}});
@@ -112,7 +113,7 @@ const CraftedCase CraftedCases[] = {
          disk.At(63)[0x36] = 0x00; // file system type empty
          return disk;
      },
-     "2B Volume label                          : LINE.FEED.\xE9\n"},
+     "2B Volume label                          : LINE.FEED..\n"},
     {"ChainOf100000Records", [] { return LongChain(100000); },
      "\n#2 ....................................................>> Disk 0 Extended partition "
      "table\n#  Activeflag    Offset  _____Size____________   Type\n1  00 = No            1 "

@@ -114,7 +114,7 @@ const CraftedDisk HostileCases[] = {
          return disk;
      },
      "",
-     {"2B Volume label                          : LINE..[31m\xE9\n"}},
+     {"2B Volume label                          : LINE..[31m.\n"}},
 };
 
 const std::string Banner = "_______/ Bootsieve version 5.0 \\______\n";

@@ -125,6 +125,14 @@ for n in 6 9; do
         "BPB${n}list.txt"
 done
 echo
+echo "== The BCD stores that hivexsh wrote: gpt.img's (drive 6), each entry matched to its"
+echo "   partition and its loader; windows-bios.img's (drive 9), left from another disk:"
+echo
+for n in 6 9; do
+    sed -n '/^>> Disk [0-9]* #[0-9]* .*BCD:$/,/^>> Disk [0-9]* Backup/p' "BPB${n}list.txt" |
+        grep -v '^>> Disk [0-9]* Backup'
+done
+echo
 echo "== Reserved-sector report $dir/Zero0list.txt, first lines:"
 echo
 head -n 8 Zero0list.txt

@@ -15,7 +15,8 @@
 #   gpt.img           a GPT disk as Windows and Linux share it, made by sgdisk: EFI
 #                     system partition (FAT32, Windows' loader files and the
 #                     fallback loader put there by mtools, a loader deleted by
-#                     mdel), Microsoft reserved, basic data (NTFS holding
+#                     mdel, a BCD store that hivexsh wrote naming the partitions
+#                     below), Microsoft reserved, basic data (NTFS holding
 #                     \bootmgr, \Boot\BCD and \Windows\System32 written by
 #                     wimapply), Windows recovery environment (NTFS), Linux; with
 #                     gpt.sgdisk, the `sgdisk -p` of its table
@@ -23,7 +24,8 @@
 #                     boot.ini, hidden, system and read-only (mtools)
 #   windows-bios.img  a BIOS Windows disk whose active System Reserved volume
 #                     (NTFS, with the identifying bytes of Windows 8 to 11 boot
-#                     code) holds \Boot\BCD but lost \bootmgr, and a Windows
+#                     code) holds \Boot\BCD (hivexsh's, naming a partition of
+#                     another disk) but lost \bootmgr, and a Windows
 #                     volume whose winload.exe has so many hard links that its
 #                     $DATA lies in an extension record named by its
 #                     $ATTRIBUTE_LIST (wimapply)
@@ -62,10 +64,10 @@ mkdir -p "$dir"
 cd "$dir"
 
 for tool in truncate sfdisk fdisk sgdisk mkfs.fat mkntfs mkfs.exfat dd od install-mbr cc mmd mcopy \
-    mdel mattrib wimcapture wimapply; do
+    mdel mattrib wimcapture wimapply hivexsh; do
     command -v "$tool" >/dev/null || {
         echo "$0: $tool is not installed (packages coreutils, fdisk, gdisk, dosfstools," \
-            "ntfs-3g, exfatprogs, mbr, gcc, mtools, wimtools)" >&2
+            "ntfs-3g, exfatprogs, mbr, gcc, mtools, wimtools, libhivex-bin)" >&2
         exit 77
     }
 done
@@ -126,6 +128,104 @@ dummy_file() {
     local path=$1 size=$2 letter=$3
     mkdir -p "$(dirname "$path")"
     head -c "$size" /dev/zero | tr '\0' "$letter" >"$path"
+}
+
+# A registry hive holding its root key and the security cell hivexsh copies to
+# new keys, and nothing else: the start of a BCD store.
+minimal_hive() {
+    local hive=$1
+    rm -f "$hive"
+    truncate -s 8192 "$hive"
+    put() { printf "$2" | dd of="$hive" bs=1 seek="$1" conv=notrunc status=none; }
+    put 0 '\162\145\147\146\001'
+    put 8 '\001'
+    put 20 '\001'
+    put 24 '\003'
+    put 32 '\001'
+    put 36 '\120'
+    put 41 '\020'
+    put 44 '\001'
+    put 508 '\040\165\147\146'
+    put 4096 '\150\142\151\156'
+    put 4105 '\020'
+    put 4128 '\320\377\377\377\163\153'
+    put 4136 '\040'
+    put 4140 '\040'
+    put 4144 '\001'
+    put 4148 '\024'
+    put 4152 '\001'
+    put 4155 '\200'
+    put 4176 '\250\377\377\377\156\153\054'
+    put 4196 '\377\377\377\377'
+    put 4208 '\377\377\377\377\377\377\377\377'
+    put 4220 '\377\377\377\377\040'
+    put 4228 '\377\377\377\377'
+    put 4252 '\004'
+    put 4256 '\122\117\117\124'
+    put 4264 '\130\017'
+}
+
+# hivexsh's commands for an object ID of TYPE, then each ELEMENT VALUE pair.
+bcd_object() {
+    local id=$1 type=$2
+    shift 2
+    printf 'cd \\Objects\nadd %s\ncd %s\nadd Description\ncd Description\nsetval 1\nType\n' "$id" "$id"
+    printf 'dword:%s\ncd ..\nadd Elements\n' "$type"
+    while [ $# -gt 1 ]; do
+        printf 'cd \\Objects\\%s\\Elements\nadd %s\ncd %s\nsetval 1\nElement\n%s\n' "$id" "$1" "$1" "$2"
+        shift 2
+    done
+}
+
+# A partition device element: its type (06) and 0x48 bytes of data, the
+# partition's identity at 0x20 and the disk's at 0x38 (MBR: style 1 at 0x34).
+bcd_device() {
+    local z16=00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00
+    printf 'hex:3:%s,%s,00,00,00,00,48,00,00,00,00,00,00,00,%s,%s,%s,00,00,00,00,00,00,00,00' "$z16" "$1" "$2" \
+        "$3" "$4"
+}
+
+# The BCD store of a Windows install into FILE: the boot manager on the device
+# BOOT, Windows on the device WINDOWS, loading LOADER.
+bcd_store() {
+    local file=$1 boot=$2 windows=$3 loader=$4 manager=$5
+    local bootmgr='{9dea862c-5cdd-4e70-acc1-f32b344d4795}' memdiag='{b2721d73-1db4-4c62-bf78-c548a880142d}'
+    local os='{a5a30fa2-3d06-11ee-9ef5-c9bd3a1b9b34}'
+    local order=7b,00,61,00,35,00,61,00,33,00,30,00,66,00,61,00,32,00,2d,00,33,00,64,00,30,00,36,00,2d,00,31,00,31,00,65,00,65,00,2d,00,39,00,65,00,66,00,35,00,2d,00,63,00,39,00,62,00,64,00,33,00,61,00,31,00,62,00,39,00,62,00,33,00,34,00,7d,00,00,00,00,00
+    minimal_hive "$file"
+    {
+        echo 'add Objects'
+        bcd_object "$bootmgr" 0x10100002 11000001 "$boot" 12000002 "string:$manager" \
+            12000004 'string:Windows Boot Manager' 23000003 "string:$os" 24000001 "hex:7:$order" \
+            25000004 hex:3:1e,00,00,00,00,00,00,00
+        bcd_object "$os" 0x10200003 11000001 "$windows" 12000002 "string:\\Windows\\system32\\$loader" \
+            12000004 'string:Windows 11' 21000001 "$windows" 22000002 'string:\Windows'
+        bcd_object "$memdiag" 0x10200005 11000001 "hex:3:$(printf '00,%.0s' $(seq 16))05,00,00,00,00,00,00,00,48$(printf ',00%.0s' $(seq 63))" \
+            12000002 'string:\EFI\Microsoft\Boot\memtest.efi' 12000004 'string:Windows Memory Diagnostic'
+        echo commit
+    } >"$file.hivexsh"
+    quietly hivexsh -w "$file" <"$file.hivexsh"
+    rm -f "$file.hivexsh"
+}
+
+# gpt.img's: the boot manager on the ESP (unique GUID 11111111-...), Windows on
+# its basic data partition (33333333-...), both on the disk 5EC7A1B0-...
+uefi_bcd_store() {
+    local disk=b0,a1,c7,5e,00,00,00,40,80,00,00,00,00,00,d1,5c,00,00,00,00,00,00,00,00
+    bcd_store "$1" \
+        "$(bcd_device 06,00,00,00 11,11,11,11,11,11,11,41,81,11,11,11,11,11,11,11 00,00,00,00,00,00,00,00 "$disk")" \
+        "$(bcd_device 06,00,00,00 33,33,33,33,33,33,33,43,83,33,33,33,33,33,33,33 00,00,00,00,00,00,00,00 "$disk")" \
+        winload.efi '\EFI\Microsoft\Boot\bootmgfw.efi'
+}
+
+# A BIOS install's store left from another disk (signature 1234ABCD): Windows at
+# byte 105906176 there, on no disk of the samples.
+bios_bcd_store() {
+    local disk=cd,ab,34,12,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00
+    bcd_store "$1" \
+        "$(bcd_device 06,00,00,00 00,00,10,00,00,00,00,00,00,00,00,00,00,00,00,00 00,00,00,00,01,00,00,00 "$disk")" \
+        "$(bcd_device 06,00,00,00 00,00,50,06,00,00,00,00,00,00,00,00,00,00,00,00 00,00,00,00,01,00,00,00 "$disk")" \
+        winload.exe '\bootmgr'
 }
 
 # A WIM of the tree that the function named FILL fills, for make_ntfs.
@@ -346,7 +446,7 @@ fill_esp() {
     dummy_file "$files/bootmgfw.efi" 2100 M
     dummy_file "$files/bootmgr.efi" 1900 N
     dummy_file "$files/memtest.efi" 1700 T
-    dummy_file "$files/BCD" 24576 B
+    uefi_bcd_store "$files/BCD"
     dummy_file "$files/BCD.LOG" 1024 L
     dummy_file "$files/boot.stl" 900 S
     dummy_file "$files/kd_02_10df.dll" 300 K
@@ -370,14 +470,16 @@ fill_esp() {
 # loaders in System32.
 windows_files() {
     dummy_file "$1/bootmgr" 9000 W
-    dummy_file "$1/Boot/BCD" 28672 B
+    mkdir -p "$1/Boot"
+    uefi_bcd_store "$1/Boot/BCD"
     dummy_file "$1/Windows/System32/winload.efi" 3300 E
     dummy_file "$1/Windows/System32/winload.exe" 3100 X
 }
 
 # The System Reserved volume after \bootmgr was lost: the BCD and its language files.
 system_reserved_files() {
-    dummy_file "$1/Boot/BCD" 28672 B
+    mkdir -p "$1/Boot"
+    bios_bcd_store "$1/Boot/BCD"
     dummy_file "$1/Boot/en-US/bootmgr.exe.mui" 800 U
 }
 

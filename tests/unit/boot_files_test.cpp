@@ -10,6 +10,7 @@
 
 #include "capture.h"
 #include "disk/disk_device.h"
+#include "fs/file_system.h"
 #include "memory_fixture.h"
 #include "memory_run.h"
 #include "report_text.h"
@@ -105,6 +106,8 @@ const BootFilesCase BootFilesCases[] = {
      [] { return Mbr(0x00, 0xEF, [](DiskImage& d) { Fat32(d, WindowsEsp); }); },
      Files({"\\EFI\\BOOT\\BOOTX64.EFI  1400", "\\EFI\\Microsoft\\Boot\\bootmgfw.efi  1500",
             "\\EFI\\Microsoft\\Boot\\BCD  3000"}) +
+         "#1 \\EFI\\Microsoft\\Boot\\BCD is not a readable registry hive (bad signature); its "
+         "entries are not checked.\n" +
          BackupOk(Start + 6),
      ""},
     {"GPT ESP with the BCD alone",
@@ -120,6 +123,24 @@ const BootFilesCase BootFilesCases[] = {
     {"GPT ESP holding exFAT",
      [] { return Gpt(EspType, [](DiskImage& d) { PutExFatVolume(d, Start, Count); }); }, "",
      "#1 EFI system partition holds exFAT, not FAT.\n"},
+    {"FAT names with controls and a slash, 8.3 and long",
+     [] {
+         return Gpt(EspType, [](DiskImage& d) {
+             Fat32(d, {{"\\EFI\\x\\A\x01\x7F.EFI", 100},
+                       {"\\EFI\\x\\g/h\x85.efi", 200},
+                       {"\\EFI\\x\\Mixed/\x1B\x85.efi", 300}});
+         });
+     },
+     Files({"\\EFI\\x\\A...EFI  100", "\\EFI\\x\\g.h?.efi  200", "\\EFI\\x\\Mixed....efi  300"}),
+     ""},
+    {"NTFS names with controls and a slash",
+     [] {
+         return Mbr(0x00, 0xEF, [](DiskImage& d) {
+             Ntfs(d, {{"\\EFI\\x\\a\x1B[2Jb\x85.efi", 100}, {"\\EFI\\x\\c/d\xA0.efi", 200}});
+         });
+     },
+     Files({"\\EFI\\x\\a.[2Jb..efi  100", "\\EFI\\x\\c.d\xC2\xA0.efi  200"}),
+     "#1 EFI system partition holds NTFS, not FAT.\n"},
     {"MBR type EF whose signed first sector is no file system's",
      [] { return Mbr(0x00, 0xEF, [](DiskImage& d) { Sign(d, Start); }); },
      "#1 EFI system partition holds no file system, not FAT.\n000: 00 00",
@@ -259,6 +280,99 @@ TEST_F(BootFiles, EachSectorReadOncePerVolume) {
             EXPECT_EQ(MemoryDriveAt(0).reads - before, volume.reads);
             EXPECT_EQ(std::memcmp(SectorBuffer, volume.disk.Get(Start).data(), BootRecordSize), 0);
         }
+        CloseDisk();
+    }
+}
+
+// A file's bytes through the readers: FAT data written into the file's first
+// cluster (the root is cluster 2 after two FATs of 1000 sectors, eight sectors a
+// cluster; \BCD gets cluster 3), NTFS resident values (the builder fills them with
+// 0x42) and runs (the builder's are sparse).
+constexpr uint64_t FatBcdSector = Start + 32 + 2000 + 8;
+
+struct ContentCase {
+    const char* name;
+    std::function<DiskImage()> image;
+    FsKind kind;
+    uint64_t limit;
+    FsResult result;
+    std::vector<uint8_t> prefix; // the first bytes read
+    uint64_t size;               // how many are read
+    bool volumeUnreadable;
+};
+
+std::vector<uint8_t> Bytes(std::initializer_list<uint8_t> bytes) {
+    return bytes;
+}
+
+DiskImage FatWithBcd(uint64_t size) {
+    return Mbr(0x00, 0xEF, [size](DiskImage& d) {
+        Fat32(d, {{"\\BCD", size}});
+        PutHex(d, FatBcdSector, 0, "72 65 67 66");
+        PutHex(d, FatBcdSector + 7, 511, "99");
+    });
+}
+
+DiskImage NtfsWithBcd(uint64_t size, bool compressed = false) {
+    return Mbr(0x80, 0x07, [=](DiskImage& d) { Ntfs(d, {{"\\Boot\\BCD", size, compressed}}); });
+}
+
+const ContentCase ContentCases[] = {
+    {"FAT: the whole file", [] { return FatWithBcd(4096); }, FsKind::Fat, 1u << 20, FsResult::Found,
+     Bytes({0x72, 0x65, 0x67, 0x66}), 4096, false},
+    {"FAT: no more than the limit", [] { return FatWithBcd(4096); }, FsKind::Fat, 3,
+     FsResult::Found, Bytes({0x72, 0x65, 0x67}), 3, false},
+    {"FAT: a chain that ends before the size",
+     [] { return FatWithBcd(5000); },
+     FsKind::Fat,
+     1u << 20,
+     FsResult::Unreadable,
+     {},
+     0,
+     true},
+    {"FAT: an empty file",
+     [] { return FatWithBcd(0); },
+     FsKind::Fat,
+     1u << 20,
+     FsResult::Found,
+     {},
+     0,
+     false},
+    {"NTFS: a resident value", [] { return NtfsWithBcd(200); }, FsKind::Ntfs, 1u << 20,
+     FsResult::Found, Bytes({0x42, 0x42}), 200, false},
+    {"NTFS: a sparse run reads as zeros", [] { return NtfsWithBcd(3000); }, FsKind::Ntfs, 1u << 20,
+     FsResult::Found, std::vector<uint8_t>(3000, 0), 3000, false},
+    {"NTFS: runs up to the limit", [] { return NtfsWithBcd(3000); }, FsKind::Ntfs, 700,
+     FsResult::Found, std::vector<uint8_t>(700, 0), 700, false},
+    {"NTFS: compressed, not decoded",
+     [] { return NtfsWithBcd(3000, true); },
+     FsKind::Ntfs,
+     1u << 20,
+     FsResult::Unreadable,
+     {},
+     0,
+     false},
+};
+
+TEST_F(BootFiles, ContentReadThroughTheReaders) {
+    for (const ContentCase& c : ContentCases) {
+        SCOPED_TRACE(c.name);
+        const DiskImage disk = c.image();
+        UseImage(0, disk);
+        ASSERT_EQ(OpenDisk(0), 1);
+        FsVolume volume;
+        ASSERT_TRUE(OpenFileSystem(volume, c.kind, Start, Count, disk.Get(Start).data()));
+        FsEntry file;
+        ASSERT_EQ(FindPath(volume, c.kind == FsKind::Fat ? "\\bcd" : "\\boot\\bcd", &file),
+                  FsResult::Found);
+        std::vector<uint8_t> bytes = {1};
+        EXPECT_EQ(ReadFileContent(volume, file, c.limit, &bytes), c.result);
+        EXPECT_EQ(bytes.size(), c.size);
+        EXPECT_TRUE(std::equal(c.prefix.begin(), c.prefix.end(), bytes.begin()));
+        if (c.kind == FsKind::Fat && c.size == 4096) {
+            EXPECT_EQ(bytes[4095], 0x99);
+        }
+        EXPECT_EQ(volume.unreadable, c.volumeUnreadable);
         CloseDisk();
     }
 }

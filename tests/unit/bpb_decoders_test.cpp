@@ -240,8 +240,9 @@ TEST(BpbDecoderTest, LabelsAndTypesStopAtAZeroByte) {
     EXPECT_EQ(FieldValue(DecodeFat(fat16), "36"), "FAT12");
 }
 
-// Control bytes cannot forge report lines or drive a terminal: they print as '.';
-// bytes from 0x80 up pass unchanged.
+// Text fields follow the printing rule of names: control bytes cannot forge
+// report lines or drive a terminal, nor an override turn a label around; they
+// print as '.', and so does each byte that is no part of a UTF-8 sequence.
 TEST(BpbDecoderTest, ControlBytesInTextFieldsPrintAsDots) {
     Sector fat32 = Fat32Sector();
     std::memcpy(fat32.data() + 0x47,
@@ -250,14 +251,20 @@ TEST(BpbDecoderTest, ControlBytesInTextFieldsPrintAsDots) {
                 "CD\x7F"
                 "EF\nH",
                 11);
-    EXPECT_EQ(FieldValue(DecodeFat32(fat32), "47"), "A.B\xE9"
-                                                    "CD.EF.H");
+    EXPECT_EQ(FieldValue(DecodeFat32(fat32), "47"), "A.B.CD.EF.H");
     std::memcpy(fat32.data() + 3, "\x1B[31m\x80\x1F!", 8);
-    EXPECT_EQ(FieldValue(DecodeFat32(fat32), "03"), ".[31m\x80.!");
+    EXPECT_EQ(FieldValue(DecodeFat32(fat32), "03"), ".[31m..!");
+    std::memcpy(fat32.data() + 0x47,
+                "AB\xE2\x80\xAE"
+                "CD\xC3\xA9"
+                "EF",
+                11);
+    EXPECT_EQ(FieldValue(DecodeFat32(fat32), "47"), "AB.CD\xC3\xA9"
+                                                    "EF");
 
     Sector fat16 = Fat16Sector();
     std::memcpy(fat16.data() + 0x36, "FAT\x01\xE9   ", 8);
-    EXPECT_EQ(FieldValue(DecodeFat(fat16), "36"), "FAT.\xE9   ");
+    EXPECT_EQ(FieldValue(DecodeFat(fat16), "36"), "FAT..   ");
     std::memcpy(fat16.data() + 0x2B, "AB\0\nCDEFGHI", 11);
     EXPECT_EQ(FieldValue(DecodeFat(fat16), "2B"), "AB") << "a field still ends at a zero byte";
 }

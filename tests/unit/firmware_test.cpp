@@ -149,6 +149,8 @@ const FirmwareCase Cases[] = {
          t.Put("Boot000a", LoadOptionBytes(1, u"lower-case name", WindowsLoader));
          t.Put("Boot0009", LoadOptionBytes(1, u"upper-case GUID", WindowsLoader),
                "8BE4DF61-93CA-11D2-AA0D-00E098032B8C");
+         t.Put("Boot000B", LoadOptionBytes(1, u"rlo\u202Eexe\uFEFF\x0001",
+                                           OnEsp(u"\\EFI\\a\u2028b/\u0085\\c.efi")));
      },
      {},
      "Firmware: UEFI, 64-bit.\nSecure Boot: unreadable.\nBootCurrent: none\nBootOrder: 000A,0009\n"
@@ -163,8 +165,11 @@ const FirmwareCase Cases[] = {
      "Boot0007* long node\n    damaged entry (device path node of 64 bytes runs past the file "
      "path list).\n"
      "Boot0008  (no description)\n    damaged entry (variable unreadable: file of 3 bytes).\n"
+     "Boot000B* rlo.exe..\n    disk 0 #1 (EFI system partition)\n"
+     "    file \\EFI\\a.b/.\\c.efi: missing\n"
      "BootOrder names Boot000A, which does not exist.\n"
      "BootOrder names Boot0009, which does not exist.\n"
+     "Boot000B starts \\EFI\\a.b/.\\c.efi, which is missing.\n"
      "Firmware is UEFI, but no entry in BootOrder starts a file on a disk examined.\n"},
     {"BIOS, the GPT disk the only one with Windows",
      Drives::Gpt,

@@ -1,0 +1,12 @@
+// A BCD store that the boot files found: read through the volume's readers,
+// each entry matched to the partitions the walk recorded and its loader and
+// system root looked up there. Problems in both passes; the store's entries in
+// the detail pass, after the volume's boot files.
+#pragma once
+
+#include <string>
+
+#include "fs/file_system.h"
+#include "volume/partition_place.h"
+
+void ExamineBcdStore(const PartitionPlace& place, FsVolume& volume, const std::string& path);
