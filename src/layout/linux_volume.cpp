@@ -6,7 +6,7 @@
 
 #include "disk/byte_order.h"
 #include "disk/disk_device.h"
-#include "output/utf8.h"
+#include "output/printable.h"
 
 namespace {
 
@@ -27,7 +27,10 @@ struct Signature {
     const char* magic; // nullptr: the decoder looks for its own
     unsigned magicLength;
     Decoder decode;
+    uint64_t smallest; // no partition of fewer bytes holds such a volume
 };
+
+constexpr uint64_t KiB = 1024;
 
 std::string Hex(const uint8_t* bytes, unsigned count) {
     std::string text;
@@ -58,10 +61,10 @@ bool ReadUuid(PartitionBytes& bytes, uint64_t offset, LinuxVolume* volume) {
 }
 
 bool ReadLabel(PartitionBytes& bytes, uint64_t offset, unsigned length, LinuxVolume* volume) {
-    std::vector<uint8_t> label(length);
-    if (!Read(bytes, offset, length, label.data()))
+    std::string label(length, '\0');
+    if (!Read(bytes, offset, length, reinterpret_cast<uint8_t*>(label.data())))
         return false;
-    volume->label = PrintableLabel(label.data(), length);
+    volume->label = PrintableBytes(label, PrintAs::Text);
     return true;
 }
 
@@ -100,14 +103,7 @@ bool DecodeF2fs(PartitionBytes& bytes, uint64_t base, LinuxVolume* volume) {
     uint8_t name[NameUnits * 2];
     if (!ReadUuid(bytes, base + 108, volume) || !Read(bytes, base + 124, sizeof name, name))
         return false;
-    std::string utf8;
-    for (size_t i = 0, used = 1; i < NameUnits; i += used) {
-        const uint32_t code = Utf16CodeAt(name, NameUnits, i, &used);
-        if (code == 0)
-            break;
-        AppendUtf8(utf8, code);
-    }
-    volume->label = PrintableLabel(reinterpret_cast<const uint8_t*>(utf8.data()), utf8.size());
+    volume->label = PrintableUtf16(name, NameUnits, PrintAs::Text);
     return true;
 }
 
@@ -177,7 +173,7 @@ bool DecodeLvm(PartitionBytes& bytes, uint64_t base, LinuxVolume* volume) {
     if (pvHeader > 512 - sizeof uuid || !Read(bytes, base + pvHeader, sizeof uuid, uuid))
         return false;
     volume->kind = LinuxVolumeKind::Lvm2;
-    const std::string text = PrintableLabel(uuid, sizeof uuid);
+    const std::string text = PrintableBytes(std::string(uuid, uuid + sizeof uuid), PrintAs::Text);
     const unsigned groups[] = {6, 4, 4, 4, 4, 4, 6};
     size_t at = 0;
     for (unsigned length : groups) {
@@ -217,12 +213,12 @@ bool DecodeIso(PartitionBytes& bytes, uint64_t base, LinuxVolume* volume) {
     if (!Read(bytes, base + 40, sizeof id, id) || !Read(bytes, base + 813, sizeof dates, dates))
         return false;
     volume->kind = LinuxVolumeKind::Iso9660;
-    volume->label = PrintableLabel(id, sizeof id);
+    volume->label = PrintableBytes(std::string(id, id + sizeof id), PrintAs::Text);
     volume->label.erase(volume->label.find_last_not_of(' ') + 1);
     const uint8_t* date = dates + 17; // modification
     if (std::all_of(date, date + 16, [](uint8_t c) { return c == '0' || c == 0; }))
         date = dates;
-    const std::string digits = PrintableLabel(date, 16);
+    const std::string digits = PrintableBytes(std::string(date, date + 16), PrintAs::Text);
     if (digits.size() != 16)
         return true;
     volume->uuid = digits.substr(0, 4) + "-" + digits.substr(4, 2) + "-" + digits.substr(6, 2) +
@@ -232,25 +228,29 @@ bool DecodeIso(PartitionBytes& bytes, uint64_t base, LinuxVolume* volume) {
 }
 
 // In the order they are tried. Swap is looked for at the end of a page of
-// 4 KiB, the page of PCs, and of 64 KiB, the largest that Linux has. RAID superblocks at the end
-// come first: a mirror's member holds the file system at its start as well.
+// 4 KiB, the page of PCs, and of 64 KiB, the largest that Linux has; mkswap
+// wants 10 pages. RAID superblocks at the end come first: a mirror's member
+// holds the file system at its start as well. The smallest ISO 9660 volume is
+// its 16 system sectors, two descriptors, a path table and a root directory;
+// every other volume needs more than 64 KiB, so that the tiny partitions of a
+// crafted chain cost no reads.
 const Signature Signatures[] = {
-    {Anchor::MdVersion090, 0, 0, "\xfc\x4e\x2b\xa9", 4, DecodeMd090},
-    {Anchor::MdVersion10, 0, 0, "\xfc\x4e\x2b\xa9", 4, DecodeMd1},
-    {Anchor::Start, 0, 0, "\xfc\x4e\x2b\xa9", 4, DecodeMd1},
-    {Anchor::Start, 4096, 0, "\xfc\x4e\x2b\xa9", 4, DecodeMd1},
-    {Anchor::Start, 0, 0, "LUKS\xba\xbe", 6, DecodeLuks},
-    {Anchor::Start, 0, 0, "XFSB", 4, DecodeXfs},
-    {Anchor::Start, 0, 0, "LABELONE", 8, DecodeLvm},
-    {Anchor::Start, 512, 0, "LABELONE", 8, DecodeLvm},
-    {Anchor::Start, 1024, 0, "LABELONE", 8, DecodeLvm},
-    {Anchor::Start, 1536, 0, "LABELONE", 8, DecodeLvm},
-    {Anchor::Start, 1024, 0x38, "\x53\xef", 2, DecodeExt},
-    {Anchor::Start, 1024, 0, "\x10\x20\xf5\xf2", 4, DecodeF2fs},
-    {Anchor::Start, 4096, 0, nullptr, 0, DecodeSwap},
-    {Anchor::Start, 65536, 0, nullptr, 0, DecodeSwap},
-    {Anchor::Start, 32768, 1, "CD001", 5, DecodeIso},
-    {Anchor::Start, 65536, 0x40, "_BHRfS_M", 8, DecodeBtrfs},
+    {Anchor::MdVersion090, 0, 0, "\xfc\x4e\x2b\xa9", 4, DecodeMd090, 64 * KiB},
+    {Anchor::MdVersion10, 0, 0, "\xfc\x4e\x2b\xa9", 4, DecodeMd1, 64 * KiB},
+    {Anchor::Start, 0, 0, "\xfc\x4e\x2b\xa9", 4, DecodeMd1, 64 * KiB},
+    {Anchor::Start, 4096, 0, "\xfc\x4e\x2b\xa9", 4, DecodeMd1, 64 * KiB},
+    {Anchor::Start, 0, 0, "LUKS\xba\xbe", 6, DecodeLuks, 64 * KiB},
+    {Anchor::Start, 0, 0, "XFSB", 4, DecodeXfs, 64 * KiB},
+    {Anchor::Start, 0, 0, "LABELONE", 8, DecodeLvm, 64 * KiB},
+    {Anchor::Start, 512, 0, "LABELONE", 8, DecodeLvm, 64 * KiB},
+    {Anchor::Start, 1024, 0, "LABELONE", 8, DecodeLvm, 64 * KiB},
+    {Anchor::Start, 1536, 0, "LABELONE", 8, DecodeLvm, 64 * KiB},
+    {Anchor::Start, 1024, 0x38, "\x53\xef", 2, DecodeExt, 64 * KiB},
+    {Anchor::Start, 1024, 0, "\x10\x20\xf5\xf2", 4, DecodeF2fs, 64 * KiB},
+    {Anchor::Start, 4096, 0, nullptr, 0, DecodeSwap, 10 * 4 * KiB},
+    {Anchor::Start, 65536, 0, nullptr, 0, DecodeSwap, 10 * 64 * KiB},
+    {Anchor::Start, 32768, 1, "CD001", 5, DecodeIso, 20 * 2 * KiB},
+    {Anchor::Start, 65536, 0x40, "_BHRfS_M", 8, DecodeBtrfs, 64 * KiB},
 };
 
 // The structure's offset in a partition of size bytes; false when it has none.
@@ -333,7 +333,7 @@ LinuxVolume IdentifyLinuxVolume(PartitionBytes& bytes) {
     for (const Signature& row : Signatures) {
         uint64_t base = 0;
         LinuxVolume volume;
-        if (BaseOf(row, size, &base) && Matches(bytes, row, base, &volume))
+        if (size >= row.smallest && BaseOf(row, size, &base) && Matches(bytes, row, base, &volume))
             return volume;
     }
     return {};
@@ -357,11 +357,4 @@ const char* LinuxVolumeKindName(LinuxVolumeKind kind) {
     case LinuxVolumeKind::None: break;
     }
     return "unknown";
-}
-
-std::string PrintableLabel(const uint8_t* bytes, size_t length) {
-    std::string text;
-    for (size_t i = 0; i < length && bytes[i] != 0; ++i)
-        text += bytes[i] < 0x20 || bytes[i] == 0x7F ? '.' : static_cast<char>(bytes[i]);
-    return text;
 }

@@ -54,6 +54,3 @@ LinuxVolume IdentifyLinuxVolume(PartitionBytes& bytes);
 // "ext4", "XFS", "Btrfs", "F2FS", "Linux swap", "Linux hibernation", "LUKS1",
 // "LUKS2", "LVM2 physical", "Linux RAID", "ISO 9660".
 const char* LinuxVolumeKindName(LinuxVolumeKind kind);
-
-// A label's bytes up to the first NUL, each control byte shown as '.'.
-std::string PrintableLabel(const uint8_t* bytes, size_t length);

@@ -6,6 +6,7 @@
 #include "disk/sector.h"
 #include "layout/linux_volume.h"
 #include "layout/partition_types.h"
+#include "layout/volume_identity.h"
 #include "layout/volume_kind.h"
 #include "output/output.h"
 #include "volume/backup_boot_sector.h"
@@ -180,7 +181,7 @@ bool ExamineLinuxVolume(const PartitionPlace& place, TypeFamily family, const st
     Report("\n#%d >> Disk %d %s volume \"%s\" UUID %s (sector %llu)\n", place.number, place.disk,
            name, volume.label.c_str(), UuidShown(volume).c_str(), Ull(place.first));
     ReportEspHolds(place, name);
-    RecordLinuxVolume(place, volume);
+    RecordVolumeIdentity(place, {name, volume.label, volume.uuid});
     if (InDetail(place))
         DumpSignatureSector(bytes, volume);
     RestoreFirstSector(bytes);
@@ -206,6 +207,7 @@ void ExamineVolume(const PartitionPlace& place) {
 void ExamineVolumeOfKind(VolumeKind kind, const PartitionPlace& place) {
     ReportEspNotFat(place, kind);
     RecordVolumeContent(place, kind);
+    RecordVolumeIdentity(place, BootSectorIdentity(SectorBuffer, kind));
     switch (kind) {
     case VolumeKind::Fat: ExamineFat(place); break;
     case VolumeKind::Fat32: ExamineFat32(place); break;
