@@ -195,12 +195,17 @@ bool DecodeMd1(PartitionBytes& bytes, uint64_t base, LinuxVolume* volume) {
     return ReadUuid(bytes, base + 16, volume) && ReadLabel(bytes, base + 32, 32, volume);
 }
 
-// Superblock 0.90: major version 0; the set UUID in two pieces, no name.
+// Superblock 0.90: major version 0; the set UUID in two pieces, no name. Its
+// four words are the host's (little-endian) numbers, shown most significant
+// byte first.
 bool DecodeMd090(PartitionBytes& bytes, uint64_t base, LinuxVolume* volume) {
-    uint8_t version[4], uuid[16];
+    uint8_t version[4], words[16];
     if (!Read(bytes, base + 4, sizeof version, version) || LoadLe32(version) != 0 ||
-        !Read(bytes, base + 20, 4, uuid) || !Read(bytes, base + 52, 12, uuid + 4))
+        !Read(bytes, base + 20, 4, words) || !Read(bytes, base + 52, 12, words + 4))
         return false;
+    uint8_t uuid[16];
+    for (unsigned i = 0; i < sizeof uuid; ++i)
+        uuid[i] = words[i / 4 * 4 + 3 - i % 4];
     volume->kind = LinuxVolumeKind::MdRaid;
     volume->uuid = FormatUuid(uuid);
     return true;
