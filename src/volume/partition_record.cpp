@@ -200,7 +200,7 @@ const PartitionRecord* FindVolumeByUuid(const std::string& uuid) {
 
 const PartitionRecord* FindVolumeByLabel(const std::string& label) {
     for (const PartitionRecord& partition : Partitions)
-        if (*IdentityOf(partition).kind && IdentityOf(partition).label == label)
+        if (!label.empty() && IdentityOf(partition).label == label)
             return &partition;
     return nullptr;
 }

@@ -92,7 +92,7 @@ const std::deque<PartitionRecord>& RecordedPartitions();
 const VolumeIdentity& IdentityOf(const PartitionRecord& partition);
 // The partition whose volume has the UUID (compared without regard to case, as
 // blkid prints it, "D0A1-B007" or "0d15b007-..."), or the label (exactly), the
-// first in the order the walk met them; nullptr when none has.
+// first in the order the walk met them; nullptr when none has, and for "".
 const PartitionRecord* FindVolumeByUuid(const std::string& uuid);
 const PartitionRecord* FindVolumeByLabel(const std::string& label);
 // The partition's PARTUUID as Linux names it: a GPT entry's unique GUID in lower
