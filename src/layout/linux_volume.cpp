@@ -72,6 +72,7 @@ bool ReadLabel(PartitionBytes& bytes, uint64_t offset, unsigned length, LinuxVol
 constexpr uint32_t ExtHasJournal = 0x4;
 constexpr uint32_t Ext3Incompat = 0x2 | 0x4 | 0x10; // filetype, needs recovery, meta_bg
 constexpr uint32_t Ext3RoCompat = 0x1 | 0x2 | 0x4;  // sparse_super, large_file, btree_dir
+constexpr uint32_t ExtJournalDevice = 0x8;          // an ext3/4 journal kept apart: no file system
 
 bool DecodeExt(PartitionBytes& bytes, uint64_t base, LinuxVolume* volume) {
     uint8_t features[12];
@@ -79,6 +80,8 @@ bool DecodeExt(PartitionBytes& bytes, uint64_t base, LinuxVolume* volume) {
         return false;
     const uint32_t compat = LoadLe32(features), incompat = LoadLe32(features + 4),
                    roCompat = LoadLe32(features + 8);
+    if (incompat & ExtJournalDevice)
+        return false;
     if ((incompat & ~Ext3Incompat) != 0 || (roCompat & ~Ext3RoCompat) != 0)
         volume->kind = LinuxVolumeKind::Ext4;
     else
@@ -173,15 +176,17 @@ bool DecodeLvm(PartitionBytes& bytes, uint64_t base, LinuxVolume* volume) {
     if (pvHeader > 512 - sizeof uuid || !Read(bytes, base + pvHeader, sizeof uuid, uuid))
         return false;
     volume->kind = LinuxVolumeKind::Lvm2;
-    const std::string text = PrintableBytes(std::string(uuid, uuid + sizeof uuid), PrintAs::Text);
+    // Grouped before the printing rule, which may change the length.
+    std::string grouped;
     const unsigned groups[] = {6, 4, 4, 4, 4, 4, 6};
-    size_t at = 0;
+    const uint8_t* at = uuid;
     for (unsigned length : groups) {
-        if (at != 0)
-            volume->uuid += '-';
-        volume->uuid += text.substr(std::min(at, text.size()), length);
+        if (at != uuid)
+            grouped += '-';
+        grouped.append(at, at + length);
         at += length;
     }
+    volume->uuid = PrintableBytes(grouped, PrintAs::Text);
     return true;
 }
 
