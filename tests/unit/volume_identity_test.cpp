@@ -94,6 +94,20 @@ const IdentityCase Cases[] = {
      },
      "ext2", "", "0d15b007-2024-4e4e-8a1e-00000000e404", "0d15b007-01",
      "#1 >> Disk 0 ext2 volume \"\" UUID 0d15b007-2024-4e4e-8a1e-00000000e404 (sector 2048)\n"},
+    // A drive of 4096-byte sectors: the superblock lies in the partition's first
+    // sector, a RAID superblock 8 KiB before its end two sectors before it.
+    {"XfsOn4096ByteSectors",
+     [] {
+         DiskImage disk = BlankDisk(Start + 64, 4096);
+         PutTable(disk, 0, {{0x00, 0x83, Start, 64}});
+         PutHex(disk, 0, 440, "07 b0 15 0d");
+         PutHex(disk, Start, 0, "58 46 53 42");
+         PutHex(disk, Start, 32, "0d 15 b0 07 20 24 4e 4e 8a 1e 00 00 00 00 0f 05");
+         std::memcpy(disk.At(Start).data() + 108, "data", 4);
+         return disk;
+     },
+     "XFS", "data", "0d15b007-2024-4e4e-8a1e-000000000f05", "0d15b007-01",
+     "#1 >> Disk 0 XFS volume \"data\" UUID 0d15b007-2024-4e4e-8a1e-000000000f05 (sector 2048)\n"},
     // A GPT entry: the unique GUID is the PARTUUID; F2FS's UTF-16 label.
     {"GptF2fs",
      [] {
