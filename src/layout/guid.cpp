@@ -33,6 +33,20 @@ const GptType Types[] = {
      TypeFamily::Linux},
     {"48465300-0000-11AA-AA11-00306543ECAC", "Apple HFS+", GptRole::Other},
     {"7C3457EF-0000-11AA-AA11-00306543ECAC", "Apple APFS", GptRole::Other},
+    {"44479540-F297-41B2-9AF7-D131D5F0458A", "Linux root (x86)", GptRole::Other, false,
+     TypeFamily::Linux},
+    {"B921B045-1DF0-41C3-AF44-4C6F280D3FAE", "Linux root (ARM64)", GptRole::Other, false,
+     TypeFamily::Linux},
+    {"8484680C-9521-48C6-9C11-B0720656F69E", "Linux /usr (x86-64)", GptRole::Other, false,
+     TypeFamily::Linux},
+    {"4D21B016-B534-45C2-A9FB-5C16E091FD2D", "Linux /var", GptRole::Other, false,
+     TypeFamily::Linux},
+    {"3B8F8425-20E0-4F3B-907F-1A25A76F98E8", "Linux /srv", GptRole::Other, false,
+     TypeFamily::Linux},
+    {"CA7D7CCB-63ED-4C53-861C-1742536059CC", "Linux LUKS", GptRole::Other, false,
+     TypeFamily::Linux},
+    {"7FFEC5C9-2D00-49B7-8941-3EA10A5586B7", "Linux dm-crypt", GptRole::Other, false,
+     TypeFamily::Linux},
 };
 
 } // namespace

@@ -238,12 +238,11 @@ bool DecodeIso(PartitionBytes& bytes, uint64_t base, LinuxVolume* volume) {
 }
 
 // In the order they are tried. Swap is looked for at the end of a page of
-// 4 KiB, the page of PCs, and of 64 KiB, the largest that Linux has; mkswap
-// wants 10 pages. RAID superblocks at the end come first: a mirror's member
-// holds the file system at its start as well. The smallest ISO 9660 volume is
-// its 16 system sectors, two descriptors, a path table and a root directory;
-// every other volume needs more than 64 KiB, so that the tiny partitions of a
-// crafted chain cost no reads.
+// 4 KiB, the page of PCs, to 64 KiB, the largest that Linux has (16 KiB on
+// Apple's ARM machines); mkswap wants 10 pages. RAID superblocks at the end come first: a mirror's
+// member holds the file system at its start as well. The smallest ISO 9660 volume is its 16 system
+// sectors, two descriptors, a path table and a root directory; every other volume needs more than
+// 64 KiB, so that the tiny partitions of a crafted chain cost no reads.
 const Signature Signatures[] = {
     {Anchor::MdVersion090, 0, 0, "\xfc\x4e\x2b\xa9", 4, DecodeMd090, 64 * KiB},
     {Anchor::MdVersion10, 0, 0, "\xfc\x4e\x2b\xa9", 4, DecodeMd1, 64 * KiB},
@@ -258,6 +257,9 @@ const Signature Signatures[] = {
     {Anchor::Start, 1024, 0x38, "\x53\xef", 2, DecodeExt, 64 * KiB},
     {Anchor::Start, 1024, 0, "\x10\x20\xf5\xf2", 4, DecodeF2fs, 64 * KiB},
     {Anchor::Start, 4096, 0, nullptr, 0, DecodeSwap, 10 * 4 * KiB},
+    {Anchor::Start, 8192, 0, nullptr, 0, DecodeSwap, 10 * 8 * KiB},
+    {Anchor::Start, 16384, 0, nullptr, 0, DecodeSwap, 10 * 16 * KiB},
+    {Anchor::Start, 32768, 0, nullptr, 0, DecodeSwap, 10 * 32 * KiB},
     {Anchor::Start, 65536, 0, nullptr, 0, DecodeSwap, 10 * 64 * KiB},
     {Anchor::Start, 32768, 1, "CD001", 5, DecodeIso, 20 * 2 * KiB},
     {Anchor::Start, 65536, 0x40, "_BHRfS_M", 8, DecodeBtrfs, 64 * KiB},

@@ -68,6 +68,9 @@ const LinuxVolumeCase Volumes[] = {
      "mkfs.f2fs -q -f -l phone -U 0d15b007-0000-4000-8000-0000000f2f50 \"$p\"", nullptr},
     {"Linux swap", "8200", 1, "swap", "5a5a5a5a-0000-4000-8000-00000000babe",
      "mkswap -q -L swap -U 5a5a5a5a-0000-4000-8000-00000000babe \"$p\"", nullptr},
+    // Of a kernel with pages of 16 KiB (Apple's ARM machines).
+    {"Linux swap", "8200", 1, "swap16k", "5a5a5a5a-0000-4000-8000-00000000babf",
+     "mkswap -q -p 16384 -L swap16k -U 5a5a5a5a-0000-4000-8000-00000000babf \"$p\"", nullptr},
     // The magic hibernation writes over the swap area's, its header left as it was.
     {"Linux hibernation", "8200", 1, "asleep", "5a5a5a5a-0000-4000-8000-0000000051ee",
      "mkswap -q -L asleep -U 5a5a5a5a-0000-4000-8000-0000000051ee \"$p\" && printf S1SUSPEND | "
