@@ -3,7 +3,8 @@
 // partition type, extended chains and their loops, the backup comparisons, the
 // restore, the reserved-sector scan and the device failures, named boot code, the
 // GRUB 2 core image and the active flags, hidden sectors, sizes and $MFT records,
-// and the FAT and NTFS volumes whose files the boot files examination reads.
+// the FAT and NTFS volumes whose files the boot files examination reads, and the
+// signatures of Linux volumes.
 // Further arguments name disk image files that become seeds as well.
 #include <algorithm>
 #include <cstdio>
@@ -196,6 +197,26 @@ DiskImage BitLockerVolumes() {
     PutBitLockerBootSector(disk, 163);
     PutTable(disk, 263, {{0, 0x07, 10, 100}});
     PutBitLockerBootSector(disk, 273);
+    return disk;
+}
+
+// Linux volumes by their signatures alone, in partitions of 256 sectors: ext4
+// in type 07, an md superblock 1.0 8 KiB before the end, an LVM2 label in the
+// second sector, a swap area; in a logical partition an ISO 9660 descriptor.
+DiskImage LinuxVolumes() {
+    DiskImage disk = BlankDisk(1600);
+    PutTable(disk, 0,
+             {{0, 0x07, 64, 256}, {0, 0xFD, 320, 256}, {0, 0x8E, 576, 256}, {0, 0x05, 832, 768}});
+    PutHex(disk, 66, 0x38, "53 ef");
+    PutHex(disk, 66, 0x60, "c2 02 00 00");
+    PutHex(disk, 320 + 240, 0, "fc 4e 2b a9 01 00 00 00");
+    PutHex(disk, 320 + 240, 144, "f0 00 00 00 00 00 00 00");
+    std::memcpy(disk.At(577).data(), "LABELONE", 8);
+    PutHex(disk, 577, 20, "20 00 00 00 4c 56 4d 32 20 30 30 31");
+    PutTable(disk, 832, {{0, 0x82, 1, 256}, {0, 0x05, 257, 511}});
+    std::memcpy(disk.At(833 + 7).data() + 502, "SWAPSPACE2", 10);
+    PutTable(disk, 1089, {{0, 0x83, 1, 510}});
+    std::memcpy(disk.At(1090 + 64).data() + 1, "CD001", 5);
     return disk;
 }
 
@@ -549,6 +570,7 @@ int main(int argc, char** argv) {
     ok &= WriteSeed(dir, "gpt-4096-byte-sectors", GptOf4096ByteSectors());
     ok &= WriteSeed(dir, "gpt-4096-on-512", GptOf4096ByteSectors(), 0, AnswerEveryQuestionYes, 512);
     ok &= WriteSeed(dir, "bitlocker-volumes", BitLockerVolumes());
+    ok &= WriteSeed(dir, "linux-volumes", LinuxVolumes());
     ok &= WriteSeed(dir, "long-chain", LongChain(120));
     ok &= WriteSeed(dir, "zero-mbr", ZeroMbrWithBootSectorAt63());
     ok &= WriteSeed(dir, "zero-mbr-tiny", TinyMedium());
