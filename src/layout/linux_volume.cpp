@@ -237,12 +237,14 @@ bool DecodeIso(PartitionBytes& bytes, uint64_t base, LinuxVolume* volume) {
     return true;
 }
 
-// In the order they are tried. Swap is looked for at the end of a page of
-// 4 KiB, the page of PCs, to 64 KiB, the largest that Linux has (16 KiB on
-// Apple's ARM machines); mkswap wants 10 pages. RAID superblocks at the end come first: a mirror's
-// member holds the file system at its start as well. The smallest ISO 9660 volume is its 16 system
-// sectors, two descriptors, a path table and a root directory; every other volume needs more than
-// 64 KiB, so that the tiny partitions of a crafted chain cost no reads.
+// In the order they are tried. RAID superblocks at the end come first: a
+// mirror's member holds the file system at its start as well. The most common
+// volumes come before LVM2's labels, which ask for three more sectors. Swap is
+// looked for at the end of a page of 4 KiB, the page of PCs, to 64 KiB, the
+// largest that Linux has (16 KiB on Apple's ARM machines); mkswap wants 10
+// pages. The smallest ISO 9660 volume is its 16 system sectors, two
+// descriptors, a path table and a root directory; every other volume needs more
+// than 64 KiB, so that the tiny partitions of a crafted chain cost no reads.
 const Signature Signatures[] = {
     {Anchor::MdVersion090, 0, 0, "\xfc\x4e\x2b\xa9", 4, DecodeMd090, 64 * KiB},
     {Anchor::MdVersion10, 0, 0, "\xfc\x4e\x2b\xa9", 4, DecodeMd1, 64 * KiB},
@@ -250,12 +252,12 @@ const Signature Signatures[] = {
     {Anchor::Start, 4096, 0, "\xfc\x4e\x2b\xa9", 4, DecodeMd1, 64 * KiB},
     {Anchor::Start, 0, 0, "LUKS\xba\xbe", 6, DecodeLuks, 64 * KiB},
     {Anchor::Start, 0, 0, "XFSB", 4, DecodeXfs, 64 * KiB},
+    {Anchor::Start, 1024, 0x38, "\x53\xef", 2, DecodeExt, 64 * KiB},
+    {Anchor::Start, 1024, 0, "\x10\x20\xf5\xf2", 4, DecodeF2fs, 64 * KiB},
     {Anchor::Start, 0, 0, "LABELONE", 8, DecodeLvm, 64 * KiB},
     {Anchor::Start, 512, 0, "LABELONE", 8, DecodeLvm, 64 * KiB},
     {Anchor::Start, 1024, 0, "LABELONE", 8, DecodeLvm, 64 * KiB},
     {Anchor::Start, 1536, 0, "LABELONE", 8, DecodeLvm, 64 * KiB},
-    {Anchor::Start, 1024, 0x38, "\x53\xef", 2, DecodeExt, 64 * KiB},
-    {Anchor::Start, 1024, 0, "\x10\x20\xf5\xf2", 4, DecodeF2fs, 64 * KiB},
     {Anchor::Start, 4096, 0, nullptr, 0, DecodeSwap, 10 * 4 * KiB},
     {Anchor::Start, 8192, 0, nullptr, 0, DecodeSwap, 10 * 8 * KiB},
     {Anchor::Start, 16384, 0, nullptr, 0, DecodeSwap, 10 * 16 * KiB},
