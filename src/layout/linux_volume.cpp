@@ -60,12 +60,17 @@ bool ReadUuid(PartitionBytes& bytes, uint64_t offset, LinuxVolume* volume) {
     return true;
 }
 
-bool ReadLabel(PartitionBytes& bytes, uint64_t offset, unsigned length, LinuxVolume* volume) {
-    std::string label(length, '\0');
-    if (!Read(bytes, offset, length, reinterpret_cast<uint8_t*>(label.data())))
+// Text of up to length bytes, up to its first NUL, by the printing rule.
+bool ReadText(PartitionBytes& bytes, uint64_t offset, unsigned length, std::string* text) {
+    std::vector<uint8_t> stored(length);
+    if (!Read(bytes, offset, length, stored.data()))
         return false;
-    volume->label = PrintableBytes(label, PrintAs::Text);
+    *text = PrintableBytes(std::string(stored.begin(), stored.end()), PrintAs::Text);
     return true;
+}
+
+bool ReadLabel(PartitionBytes& bytes, uint64_t offset, unsigned length, LinuxVolume* volume) {
+    return ReadText(bytes, offset, length, &volume->label);
 }
 
 // ext2 and ext3 drivers know these features; any other makes the volume ext4.
@@ -158,10 +163,9 @@ bool DecodeLuks(PartitionBytes& bytes, uint64_t base, LinuxVolume* volume) {
     if (number != 1 && number != 2)
         return false;
     volume->kind = number == 1 ? LinuxVolumeKind::Luks1 : LinuxVolumeKind::Luks2;
-    if (!ReadLabel(bytes, base + 168, 40, volume))
+    // The UUID is text already; LUKS2 adds a label.
+    if (!ReadText(bytes, base + 168, 40, &volume->uuid))
         return false;
-    volume->uuid = volume->label;
-    volume->label.clear();
     return number == 1 || ReadLabel(bytes, base + 24, 48, volume);
 }
 
