@@ -232,12 +232,13 @@ bool DecodeIso(PartitionBytes& bytes, uint64_t base, LinuxVolume* volume) {
     const uint8_t* date = dates + 17; // modification
     if (std::all_of(date, date + 16, [](uint8_t c) { return c == '0' || c == 0; }))
         date = dates;
-    const std::string digits = PrintableBytes(std::string(date, date + 16), PrintAs::Text);
-    if (digits.size() != 16)
+    if (std::find(date, date + 16, 0) != date + 16)
         return true;
-    volume->uuid = digits.substr(0, 4) + "-" + digits.substr(4, 2) + "-" + digits.substr(6, 2) +
-                   "-" + digits.substr(8, 2) + "-" + digits.substr(10, 2) + "-" +
-                   digits.substr(12, 2) + "-" + digits.substr(14, 2);
+    // Grouped before the printing rule, which may change the length.
+    std::string grouped(date, date + 4);
+    for (const uint8_t* pair = date + 4; pair < date + 16; pair += 2)
+        grouped += "-" + std::string(pair, pair + 2);
+    volume->uuid = PrintableBytes(grouped, PrintAs::Text);
     return true;
 }
 
