@@ -47,63 +47,64 @@ struct LinuxVolumeCase {
     uint64_t mib;
     const char* label; // "" when the format has none
     const char* uuid;  // as blkid shows it
+    const char* blkid; // blkid's TYPE, and VERSION after a blank where it tells the kind
     const char* make;  // a shell command writing the volume into "$p", or nullptr
     void (*craft)(DiskImage& part);
 };
 
 const LinuxVolumeCase Volumes[] = {
-    {"ext2", "8300", 4, "boot", "0d15b007-0000-4000-8000-000000000e02",
+    {"ext2", "8300", 4, "boot", "0d15b007-0000-4000-8000-000000000e02", "ext2",
      "mke2fs -q -F -t ext2 -L boot -U 0d15b007-0000-4000-8000-000000000e02 \"$p\"", nullptr},
-    {"ext3", "8300", 4, "home", "0d15b007-0000-4000-8000-000000000e03",
+    {"ext3", "8300", 4, "home", "0d15b007-0000-4000-8000-000000000e03", "ext3",
      "mke2fs -q -F -t ext3 -L home -U 0d15b007-0000-4000-8000-000000000e03 \"$p\"", nullptr},
-    {"ext4", "8304", 4, "root", "0d15b007-0000-4000-8000-000000000e04",
+    {"ext4", "8304", 4, "root", "0d15b007-0000-4000-8000-000000000e04", "ext4",
      "mke2fs -q -F -t ext4 -L root -U 0d15b007-0000-4000-8000-000000000e04 \"$p\"", nullptr},
-    {"XFS", "8300", 16, "data", "0d15b007-0000-4000-8000-0000000000f5",
+    {"XFS", "8300", 16, "data", "0d15b007-0000-4000-8000-0000000000f5", "xfs",
      "TEST_DIR=1 TEST_DEV=1 QA_CHECK_FS=1 mkfs.xfs -q -f -L data "
      "-m uuid=0d15b007-0000-4000-8000-0000000000f5 \"$p\"",
      nullptr},
-    {"Btrfs", "8300", 16, "pool", "0d15b007-0000-4000-8000-0000000b7f50",
+    {"Btrfs", "8300", 16, "pool", "0d15b007-0000-4000-8000-0000000b7f50", "btrfs",
      "mkfs.btrfs -q -f -M -L pool -U 0d15b007-0000-4000-8000-0000000b7f50 \"$p\"", nullptr},
-    {"F2FS", "8300", 64, "phone", "0d15b007-0000-4000-8000-0000000f2f50",
+    {"F2FS", "8300", 64, "phone", "0d15b007-0000-4000-8000-0000000f2f50", "f2fs",
      "mkfs.f2fs -q -f -l phone -U 0d15b007-0000-4000-8000-0000000f2f50 \"$p\"", nullptr},
-    {"Linux swap", "8200", 1, "swap", "5a5a5a5a-0000-4000-8000-00000000babe",
+    {"Linux swap", "8200", 1, "swap", "5a5a5a5a-0000-4000-8000-00000000babe", "swap",
      "mkswap -q -L swap -U 5a5a5a5a-0000-4000-8000-00000000babe \"$p\"", nullptr},
     // Of a kernel with pages of 16 KiB (Apple's ARM machines).
-    {"Linux swap", "8200", 1, "swap16k", "5a5a5a5a-0000-4000-8000-00000000babf",
+    {"Linux swap", "8200", 1, "swap16k", "5a5a5a5a-0000-4000-8000-00000000babf", "swap",
      "mkswap -q -p 16384 -L swap16k -U 5a5a5a5a-0000-4000-8000-00000000babf \"$p\"", nullptr},
     // The magic hibernation writes over the swap area's, its header left as it was.
-    {"Linux hibernation", "8200", 1, "asleep", "5a5a5a5a-0000-4000-8000-0000000051ee",
+    {"Linux hibernation", "8200", 1, "asleep", "5a5a5a5a-0000-4000-8000-0000000051ee", "swsuspend",
      "mkswap -q -L asleep -U 5a5a5a5a-0000-4000-8000-0000000051ee \"$p\" && printf S1SUSPEND | "
      "dd of=\"$p\" bs=1 seek=4086 conv=notrunc status=none",
      nullptr},
-    {"LUKS1", "8309", 4, "", "0d15b007-0000-4000-8000-00000000c001",
+    {"LUKS1", "8309", 4, "", "0d15b007-0000-4000-8000-00000000c001", "crypto_LUKS 1",
      "printf secret >\"$p.key\" && cryptsetup luksFormat -q --type luks1 --batch-mode "
      "--key-file \"$p.key\" --pbkdf-force-iterations 1000 "
      "--uuid 0d15b007-0000-4000-8000-00000000c001 \"$p\"",
      nullptr},
-    {"LUKS2", "8309", 20, "vault", "0d15b007-0000-4000-8000-00000000c002",
+    {"LUKS2", "8309", 20, "vault", "0d15b007-0000-4000-8000-00000000c002", "crypto_LUKS 2",
      "printf secret >\"$p.key\" && cryptsetup luksFormat -q --type luks2 --batch-mode "
      "--key-file \"$p.key\" --pbkdf pbkdf2 --pbkdf-force-iterations 1000 --label vault "
      "--uuid 0d15b007-0000-4000-8000-00000000c002 \"$p\"",
      nullptr},
     // pvcreate takes block devices only: a loop device attached and detached here.
-    {"LVM2 physical", "8e00", 8, "", "6Wj0Ml-QVSb-bzqX-OVDY-YSCR-1BWS-aVwRQd",
+    {"LVM2 physical", "8e00", 8, "", "6Wj0Ml-QVSb-bzqX-OVDY-YSCR-1BWS-aVwRQd", "LVM2_member",
      "d=$(losetup -f --show \"$p\") || exit 1; LVM_SUPPRESS_FD_WARNINGS=1 pvcreate -q "
      "--config 'devices { use_devicesfile=0 } activation { udev_sync=0 udev_rules=0 }' "
      "-u 6Wj0Ml-QVSb-bzqX-OVDY-YSCR-1BWS-aVwRQd --norestorefile \"$d\" >/dev/null 2>&1; "
      "r=$?; losetup -d \"$d\"; [ $r = 0 ]",
      nullptr},
     // Superblocks 0.90, 1.0, 1.1 and 1.2, in 2 MiB: blkid looks for none in less.
-    {"Linux RAID", "fd00", 2, "", "d4c3b2a1-0403-0201-0807-06050c0b0a09", nullptr,
-     [](DiskImage& part) { PutMd090(part, 2 * MiB); }},
-    {"Linux RAID", "fd00", 2, "debian:0", "0d15ea5e-0123-4567-89ab-cdef00112233", nullptr,
-     [](DiskImage& part) { PutMd1(part, 2 * MiB - 8192); }},
-    {"Linux RAID", "fd00", 2, "debian:0", "0d15ea5e-0123-4567-89ab-cdef00112233", nullptr,
-     [](DiskImage& part) { PutMd1(part, 0); }},
-    {"Linux RAID", "fd00", 2, "debian:0", "0d15ea5e-0123-4567-89ab-cdef00112233", nullptr,
-     [](DiskImage& part) { PutMd1(part, 4096); }},
+    {"Linux RAID", "fd00", 2, "", "d4c3b2a1-0403-0201-0807-06050c0b0a09",
+     "linux_raid_member 0.90.0", nullptr, [](DiskImage& part) { PutMd090(part, 2 * MiB); }},
+    {"Linux RAID", "fd00", 2, "debian:0", "0d15ea5e-0123-4567-89ab-cdef00112233",
+     "linux_raid_member 1.0", nullptr, [](DiskImage& part) { PutMd1(part, 2 * MiB - 8192); }},
+    {"Linux RAID", "fd00", 2, "debian:0", "0d15ea5e-0123-4567-89ab-cdef00112233",
+     "linux_raid_member 1.1", nullptr, [](DiskImage& part) { PutMd1(part, 0); }},
+    {"Linux RAID", "fd00", 2, "debian:0", "0d15ea5e-0123-4567-89ab-cdef00112233",
+     "linux_raid_member 1.2", nullptr, [](DiskImage& part) { PutMd1(part, 4096); }},
     // blkid's UUID of an ISO 9660 volume is its modification date.
-    {"ISO 9660", "8300", 1, "DEBIAN 12", "2024-05-01-12-30-00-00",
+    {"ISO 9660", "8300", 1, "DEBIAN 12", "2024-05-01-12-30-00-00", "iso9660",
      "mkdir -p \"$p.d\" && xorriso -as mkisofs -quiet -V 'DEBIAN 12' "
      "--modification-date=2024050112300000 -o \"$p\" \"$p.d\" 2>/dev/null",
      nullptr},
@@ -189,6 +190,11 @@ TEST_P(LinuxVolumeTest, EachKindOnAGptDiskAsBlkidReadsIt) {
             std::map<std::string, std::string> blkid = Blkid(volume);
             EXPECT_EQ(blkid["LABEL"], c.label) << c.kind;
             EXPECT_EQ(blkid["UUID"], c.uuid) << c.kind;
+            const std::string type = c.blkid, version = type.substr(type.find(' ') + 1);
+            EXPECT_EQ(blkid["TYPE"], type.substr(0, type.find(' '))) << c.kind;
+            if (type.find(' ') != std::string::npos) {
+                EXPECT_EQ(blkid["VERSION"], version) << c.kind;
+            }
         }
         layout += " -n " + n + ":" + std::to_string(next) + ":+" + std::to_string(c.mib) + "M -t " +
                   n + ":" + (extra ? "0700" : c.gptType);
