@@ -49,6 +49,11 @@ constexpr uint8_t EntryTypeDirectory = 2;
 constexpr uint8_t EntryTypeUnknown = 0;
 
 constexpr unsigned MaxLinks = 8;
+// Names one lookup walks, those of the links' targets included: far more than
+// any boot path has, few enough that hostile links ("a/../a/../a/..") that list
+// large directories again and again cost little. The last few listings are kept.
+constexpr unsigned MaxNamesWalked = 256;
+constexpr size_t ListingsKept = 4;
 constexpr uint64_t MaxLinkTarget = 4096;
 
 constexpr uint32_t XattrMagic = 0xEA020000;
@@ -107,7 +112,7 @@ uint64_t DescriptorOffset(const ExtLayout& ext, uint64_t group) {
     const uint64_t first = metaGroup * perBlock;
     const uint64_t block =
         ext.firstBlock + first * ext.blocksPerGroup + (HoldsSuperblockCopy(ext, first) ? 1 : 0);
-    return BlockOffset(ext, block) + within;
+    return block < ext.blocks ? BlockOffset(ext, block) + within : UINT64_MAX;
 }
 
 bool ReadInode(FsVolume& volume, uint64_t number, uint64_t where, Inode* inode) {
@@ -183,7 +188,8 @@ struct ExtentLevel {
 };
 
 // The leaves that map the file's first wanted blocks, walked with a stack of at
-// most six nodes: every child must have its parent's depth less one.
+// most six nodes: every child must have its parent's depth less one, and the
+// leaves must follow one another without overlapping.
 bool ExtentRuns(FsVolume& volume, const Inode& inode, uint64_t wanted, std::vector<Run>* runs) {
     const ExtLayout& ext = volume.ext;
     const unsigned rootDepth = LoadLe16(inode.slots() + 6);
@@ -213,7 +219,8 @@ bool ExtentRuns(FsVolume& volume, const Inode& inode, uint64_t wanted, std::vect
             const bool unwritten = count > MaxInitializedLength;
             count -= unwritten ? MaxInitializedLength : 0;
             const uint64_t start = LoadLe32(entry + 8) | uint64_t{LoadLe16(entry + 6)} << 32;
-            if (!IsBlock(ext, start, count)) {
+            const Run* last = runs->empty() ? nullptr : &runs->back();
+            if (!IsBlock(ext, start, count) || (last && logical < last->logical + last->count)) {
                 MarkUnreadable(volume, level.where);
                 return false;
             }
@@ -468,6 +475,31 @@ FsResult LinkTarget(FsVolume& volume, const Inode& inode, std::string* target) {
     return FsResult::Found;
 }
 
+struct Listed {
+    uint64_t node;
+    std::vector<FsEntry> entries;
+};
+
+// The directory's entries, listed again only when not among the last few listed.
+FsResult Listing(FsVolume& volume, const FsEntry& directory, std::vector<Listed>& memo,
+                 const std::vector<FsEntry>** entries) {
+    for (const Listed& listed : memo)
+        if (listed.node == directory.node) {
+            *entries = &listed.entries;
+            return FsResult::Found;
+        }
+    if (memo.size() == ListingsKept)
+        memo.erase(memo.begin());
+    memo.push_back({directory.node, {}});
+    const FsResult result =
+        ListInode(volume, directory.node, directory.where, &memo.back().entries);
+    if (result != FsResult::Found)
+        memo.pop_back();
+    else
+        *entries = &memo.back().entries;
+    return result;
+}
+
 // The names still to walk, the next one last.
 void PushPieces(std::vector<std::string>& pending, const std::string& path, char separator) {
     std::vector<std::string> pieces = SplitPath(path, separator);
@@ -512,7 +544,7 @@ bool OpenExt(FsVolume& volume) {
         return false;
     const uint64_t groups =
         (ext.blocks - ext.firstBlock + ext.blocksPerGroup - 1) / ext.blocksPerGroup;
-    if (ext.inodes < RootInode || ext.inodes > groups * ext.inodesPerGroup)
+    if (ext.inodes < RootInode || (ext.inodes - 1) / ext.inodesPerGroup >= groups)
         return false;
     // The classic table must lie on the volume; META_BG's are looked for when read.
     const uint64_t classicGroups =
@@ -564,9 +596,11 @@ FsResult ExtFindPath(FsVolume& volume, const std::string& path, FsEntry* found) 
         asked += separator + *it;
     std::vector<FsEntry> directories = {ExtRoot(volume)}; // from the root to where the walk is
     FsEntry at = directories.back();
-    std::vector<FsEntry> entries;
-    unsigned links = 0;
+    std::vector<Listed> memo;
+    unsigned links = 0, walked = 0;
     while (!pending.empty()) {
+        if (++walked > MaxNamesWalked)
+            return FsResult::Missing;
         const std::string name = pending.back();
         pending.pop_back();
         if (name == "." || name == "..") {
@@ -575,13 +609,13 @@ FsResult ExtFindPath(FsVolume& volume, const std::string& path, FsEntry* found) 
             at = directories.back();
             continue;
         }
-        const FsResult listed =
-            ListInode(volume, directories.back().node, directories.back().where, &entries);
+        const std::vector<FsEntry>* entries = nullptr;
+        const FsResult listed = Listing(volume, directories.back(), memo, &entries);
         if (listed != FsResult::Found)
             return listed;
-        auto match = std::find_if(entries.begin(), entries.end(),
+        auto match = std::find_if(entries->begin(), entries->end(),
                                   [&](const FsEntry& e) { return e.name == name; });
-        if (match == entries.end())
+        if (match == entries->end())
             return FsResult::Missing;
         Inode inode;
         if (!ReadInode(volume, match->node, match->where, &inode))
