@@ -371,20 +371,45 @@ uint64_t RecordLength(const ExtLayout& ext, const uint8_t* entry) {
     return whole ? 65536 : length;
 }
 
-// The entries of one stretch of directory: a block, or inline data. where is its
-// byte offset in the volume.
-bool ScanEntries(FsVolume& volume, DirectoryScan& scan, const uint8_t* bytes, uint64_t length,
-                 uint64_t where) {
+// A stretch of directory: a block, read a sector at a time only as far as its
+// entries reach (its last entry spans the unused rest of the block, an htree's
+// index blocks one empty entry), or inline data, held whole. where is its byte
+// offset in the volume.
+struct DirectoryBytes {
+    std::vector<uint8_t> bytes;
+    uint64_t where = 0;
+    uint64_t have = 0; // bytes read so far
+};
+
+bool Reach(FsVolume& volume, DirectoryBytes& d, uint64_t end) {
+    if (end <= d.have)
+        return true;
+    const uint64_t sector = volume.sectorSize;
+    const uint64_t upTo = std::min<uint64_t>(
+        d.bytes.size(), (d.where + end + sector - 1) / sector * sector - d.where);
+    if (!ReadVolumeBytes(volume, d.where + d.have, upTo - d.have, d.bytes.data() + d.have))
+        return false;
+    d.have = upTo;
+    return true;
+}
+
+bool ScanEntries(FsVolume& volume, DirectoryScan& scan, DirectoryBytes& d) {
     const ExtLayout& ext = volume.ext;
+    const uint64_t length = d.bytes.size();
     for (uint64_t at = 0; at + 8 <= length && !EndedScan(scan);) {
-        const uint8_t* entry = bytes + at;
+        if (!Reach(volume, d, at + 8))
+            return false;
+        const uint8_t* entry = d.bytes.data() + at;
         const uint64_t record = RecordLength(ext, entry);
         const bool types = ext.incompat & IncompatFileType;
         const unsigned nameLength = types ? entry[6] : LoadLe16(entry + 6);
         if (record < 8 || record % 4 != 0 || record > length - at || nameLength + 8u > record) {
-            MarkUnreadable(volume, where + at);
+            MarkUnreadable(volume, d.where + at);
             return false;
         }
+        if (!Reach(volume, d, at + 8 + nameLength))
+            return false;
+        entry = d.bytes.data() + at;
         ++scan.looked;
         const uint32_t inode = LoadLe32(entry);
         const std::string stored(reinterpret_cast<const char*>(entry + 8), nameLength);
@@ -392,12 +417,12 @@ bool ScanEntries(FsVolume& volume, DirectoryScan& scan, const uint8_t* bytes, ui
             FsEntry found;
             found.name = PrintableBytes(stored, PrintAs::FileName);
             found.node = inode;
-            found.where = where + at;
+            found.where = d.where + at;
             const uint8_t type = types ? entry[7] : EntryTypeUnknown;
             found.directory = type == EntryTypeDirectory;
             if (type == EntryTypeUnknown) {
                 Inode node;
-                if (!ReadInode(volume, inode, where + at, &node))
+                if (!ReadInode(volume, inode, found.where, &node))
                     return false;
                 found.directory = node.directory();
             }
@@ -408,14 +433,20 @@ bool ScanEntries(FsVolume& volume, DirectoryScan& scan, const uint8_t* bytes, ui
     return true;
 }
 
+bool ScanHeld(FsVolume& volume, DirectoryScan& scan, const uint8_t* bytes, uint64_t length,
+              uint64_t where) {
+    DirectoryBytes d{std::vector<uint8_t>(bytes, bytes + length), where, length};
+    return ScanEntries(volume, scan, d);
+}
+
 bool ScanInlineDirectory(FsVolume& volume, DirectoryScan& scan, const Inode& inode) {
     std::vector<uint8_t> rest;
     if (!InlineAttribute(volume, inode, &rest))
         return false;
     // i_block begins with the parent's inode number, then entries to its end.
     const uint64_t slotsAt = inode.where + 0x28;
-    return ScanEntries(volume, scan, inode.slots() + 4, BlockSlots - 4, slotsAt + 4) &&
-           ScanEntries(volume, scan, rest.data(), rest.size(), inode.where);
+    return ScanHeld(volume, scan, inode.slots() + 4, BlockSlots - 4, slotsAt + 4) &&
+           ScanHeld(volume, scan, rest.data(), rest.size(), inode.where);
 }
 
 bool ScanDirectory(FsVolume& volume, DirectoryScan& scan, const Inode& inode) {
@@ -426,14 +457,15 @@ bool ScanDirectory(FsVolume& volume, DirectoryScan& scan, const Inode& inode) {
     std::vector<Run> runs;
     if (!DataRuns(volume, inode, length, &runs))
         return false;
-    std::vector<uint8_t> block;
+    DirectoryBytes block;
     for (const Run& run : runs)
         for (uint64_t i = 0; i < run.count && !run.zeros && !EndedScan(scan); ++i) {
             if ((run.logical + i) * ext.blockBytes >= length)
                 break;
-            const uint64_t where = BlockOffset(ext, run.physical + i);
-            if (!ReadVolumeBytes(volume, where, ext.blockBytes, block) ||
-                !ScanEntries(volume, scan, block.data(), block.size(), where))
+            block.bytes.assign(ext.blockBytes, 0);
+            block.where = BlockOffset(ext, run.physical + i);
+            block.have = 0;
+            if (!ScanEntries(volume, scan, block))
                 return false;
         }
     return true;
