@@ -1,13 +1,13 @@
 // The ext2/3/4 reader over volumes that mke2fs filled from a tree (-d): ext2,
 // ext3, ext4 with extents, block maps at 1 KiB blocks (the kernel reaches a
-// double indirect block), 64-bit descriptors, inline data, 1 KiB inodes and a
-// directory of 3,000 files (an htree). Every answer is checked against debugfs on
-// the same image: stat's inode and size, ls -l's names and inodes in their order,
-// and the bytes the tree was made of. Then damage done to copies by debugfs -w
-// and pwrite: extents and directory blocks outside the volume, an extent index
-// that points at itself, a symbolic link loop, a bad magic, a descriptor table
-// past the end, a broken directory entry. It runs with the end-to-end tests, as
-// it needs mke2fs and debugfs; the volume lies at sector 2048 of an in-memory drive.
+// double indirect block), 64-bit descriptors, inline data, 1 KiB inodes, a
+// directory of 3,000 files (an htree), META_BG and 64 KiB blocks. Every answer is checked against
+// debugfs on the same image: stat's inode and size, ls -l's names and inodes in their order, and
+// the bytes the tree was made of. Then damage done to copies by debugfs -w and pwrite: extents and
+// directory blocks outside the volume, an extent index that points at itself, a symbolic link loop,
+// a bad magic, a descriptor table past the end, a broken directory entry. It runs with the
+// end-to-end tests, as it needs mke2fs and debugfs; the volume lies at sector 2048 of an in-memory
+// drive.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -145,6 +145,9 @@ const ExtCase ExtCases[] = {
     {"ext4 with 1 KiB inodes", "-t ext4 -b 4096 -I 1024", false, nullptr, "/boot/longlink",
      FsResult::Found, false},
     {"ext4 with an htree directory", "-t ext4 -b 4096 -N 4096", true, nullptr, "/many/file-2999",
+     FsResult::Found, false},
+    {"ext4 with META_BG, the file's descriptor in group 32",
+     "-t ext4 -b 1024 -g 256 -O meta_bg,^resize_inode -N 4096", true, nullptr, "/many/file-2999",
      FsResult::Found, false},
     {"ext4 with 64 KiB blocks", "-t ext4 -b 65536", false, nullptr, "/boot/grub/abs",
      FsResult::Found, false},
