@@ -24,6 +24,10 @@ struct BcdDevice {
     uint8_t diskGuid[16] = {};      // GPT: the disk's GUID
     uint64_t offset = 0;            // MBR: the partition's first byte on its disk
     uint32_t signature = 0;         // MBR: bytes 440-443 of the disk's MBR
+    // Ramdisk: the device that holds its image (one level: a ramdisk's parent
+    // that is a ramdisk itself is not followed) and the image's path there.
+    std::vector<BcdDevice> parent;
+    std::string file;
 };
 
 struct BcdObject {
@@ -56,5 +60,5 @@ std::string BcdObjectName(const std::string& id);
 // "Windows boot loader", ..., or "application type 0x%08x".
 std::string BcdTypeName(uint32_t type);
 // "partition GUID G", "the partition at byte N of the disk with signature XXXXXXXX",
-// "boot", "locate", "ramdisk", or "device type N".
+// "boot", "locate", "ramdisk [PARENT]FILE", or "device type N".
 std::string BcdDeviceIdentity(const BcdDevice& device);

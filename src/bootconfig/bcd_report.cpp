@@ -136,6 +136,8 @@ Lookup LookUpOn(StoreContext& store, const BcdDevice& device, const std::string&
 }
 
 std::string DeviceText(const BcdDevice& device) {
+    if (device.kind == BcdDeviceKind::Ramdisk && !device.parent.empty())
+        return "ramdisk [" + DeviceText(device.parent.front()) + "]" + Shown(device.file);
     const PartitionRecord* p = Checkable(device) ? MatchDevice(device) : nullptr;
     if (!p)
         return BcdDeviceIdentity(device);
@@ -233,8 +235,26 @@ FsVolume* VolumeOf(Lookups& lookups, const PartitionRecord& p) {
 
 // The problem of an entry's device and the file it names there, after the
 // store's prefix; "" when none. With whereToo false only the file's.
+// A ramdisk's image on its parent partition, on any file system that can be read.
+std::string RamdiskProblem(Lookups& lookups, const BcdObject& o, const BcdDevice& ramdisk) {
+    const BcdDevice& parent = ramdisk.parent.front();
+    if (!Checkable(parent))
+        return "";
+    const PartitionRecord* p = MatchDevice(parent);
+    const std::string description = Shown(o.description);
+    if (!p)
+        return Formatted("\"%s\" names %s, which is on no disk examined.", description.c_str(),
+                         BcdDeviceIdentity(parent).c_str());
+    if (!IsMissing(LookUp(VolumeOf(lookups, *p), ramdisk.file), false))
+        return "";
+    return Formatted("\"%s\" loads %s from disk %d #%d, where it is missing.", description.c_str(),
+                     Shown(ramdisk.file).c_str(), p->disk, p->placeNumber);
+}
+
 std::string DeviceProblem(Lookups& lookups, const BcdObject& o, const BcdDevice& device,
                           const std::string& path, bool directory, bool whereToo) {
+    if (device.kind == BcdDeviceKind::Ramdisk && !device.parent.empty())
+        return whereToo ? RamdiskProblem(lookups, o, device) : "";
     if (!Checkable(device))
         return "";
     const PartitionRecord* p = MatchDevice(device);
