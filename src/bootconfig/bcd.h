@@ -10,6 +10,7 @@
 #include "registry/hive.h"
 
 constexpr uint32_t BcdBootManager = 0x10100002;
+constexpr uint32_t BcdFirmwareBootManager = 0x10100001;
 constexpr uint32_t BcdWindowsLoader = 0x10200003;
 constexpr uint32_t BcdWindowsResume = 0x10200004;
 
@@ -37,7 +38,7 @@ struct BcdObject {
     bool hasDevice = false, hasOsDevice = false;
     BcdDevice device, osDevice;
     std::string path, systemRoot;
-    std::string defaultId; // the boot manager's
+    std::string defaultId; // the boot manager's default, a loader's resume object
     std::vector<std::string> displayOrder;
     bool hasTimeout = false;
     uint64_t timeout = 0;

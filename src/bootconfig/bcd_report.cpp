@@ -152,6 +152,10 @@ std::string Presence(const Lookup& lookup, bool directory) {
     return directory ? "directory" : std::to_string(lookup.entry.size) + " bytes";
 }
 
+bool IsManager(const BcdObject& o) {
+    return o.type == BcdBootManager || o.type == BcdFirmwareBootManager;
+}
+
 void ListObject(StoreContext& store, const BcdObject& o) {
     Report("   %s %s\n", Shown(BcdObjectName(o.id)).c_str(), BcdTypeName(o.type).c_str());
     if (!o.description.empty())
@@ -161,13 +165,19 @@ void ListObject(StoreContext& store, const BcdObject& o) {
     if (!o.path.empty())
         Report("      path %s: %s\n", Shown(o.path).c_str(),
                Presence(LookUpOn(store, o.device, o.path), false).c_str());
+    // A resume application's elements of these numbers name its hibernation
+    // file; a loader's, the Windows it starts and its resume object.
+    const bool resume = o.type == BcdWindowsResume;
     if (o.hasOsDevice)
-        Report("      OS device %s\n", DeviceText(o.osDevice).c_str());
+        Report("      %s %s\n", resume ? "file device" : "OS device",
+               DeviceText(o.osDevice).c_str());
     if (!o.systemRoot.empty())
-        Report("      system root %s: %s\n", Shown(o.systemRoot).c_str(),
-               Presence(LookUpOn(store, o.osDevice, o.systemRoot), true).c_str());
+        Report("      %s %s: %s\n", resume ? "hibernation file" : "system root",
+               Shown(o.systemRoot).c_str(),
+               Presence(LookUpOn(store, o.osDevice, o.systemRoot), !resume).c_str());
     if (!o.defaultId.empty())
-        Report("      default %s\n", Shown(BcdObjectName(o.defaultId)).c_str());
+        Report("      %s %s\n", IsManager(o) ? "default" : "resume object",
+               Shown(BcdObjectName(o.defaultId)).c_str());
     for (const std::string& id : o.displayOrder)
         Report("      display order %s\n", Shown(BcdObjectName(id)).c_str());
     if (o.hasTimeout)
@@ -279,7 +289,9 @@ bool SameDevice(const BcdDevice& a, const BcdDevice& b) {
     return BcdDeviceIdentity(a) == BcdDeviceIdentity(b);
 }
 
-// An OS device that is the application device adds only its system root.
+// An OS device that is the application device adds only its system root. A
+// resume application's hibernation file is not weighed: without it Windows
+// starts afresh.
 std::vector<std::string> EntryProblems(Lookups& lookups, const BcdObject& o) {
     std::vector<std::string> problems;
     auto add = [&](const std::string& problem) {
@@ -288,7 +300,7 @@ std::vector<std::string> EntryProblems(Lookups& lookups, const BcdObject& o) {
     };
     if (o.hasDevice)
         add(DeviceProblem(lookups, o, o.device, o.path, false, true));
-    if (o.hasOsDevice && !o.systemRoot.empty())
+    if (o.hasOsDevice && !o.systemRoot.empty() && o.type != BcdWindowsResume)
         add(DeviceProblem(lookups, o, o.osDevice, o.systemRoot, true,
                           !o.hasDevice || !SameDevice(o.device, o.osDevice)));
     return problems;

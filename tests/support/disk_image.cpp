@@ -980,7 +980,8 @@ std::vector<uint8_t> HiveBytes(const HiveKeySpec& root, uint32_t binBytes) {
     PutLe(bin.data() + used, size - used, 4); // the rest free
     std::memcpy(bin.data(), "hbin", 4);
     PutLe(bin.data() + 8, size, 4);
-    std::vector<uint8_t> hive(HiveBaseBlockBytes, 0);
+    std::vector<uint8_t> hive(HiveBaseBlockBytes + size, 0);
+    std::copy(bin.begin(), bin.end(), hive.begin() + HiveBaseBlockBytes);
     uint8_t* base = hive.data();
     std::memcpy(base, "regf", 4);
     // Both sequence numbers, the version 1.3, the root cell and the bins' size.
@@ -993,7 +994,6 @@ std::vector<uint8_t> HiveBytes(const HiveKeySpec& root, uint32_t binBytes) {
         sum ^= static_cast<uint32_t>(base[i] | base[i + 1] << 8 | base[i + 2] << 16 |
                                      static_cast<uint32_t>(base[i + 3]) << 24);
     PutLe(base + 0x1FC, sum == 0 ? 1 : sum == 0xFFFFFFFF ? 0xFFFFFFFE : sum, 4);
-    hive.insert(hive.end(), bin.begin(), bin.end());
     return hive;
 }
 
