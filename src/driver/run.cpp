@@ -38,6 +38,7 @@ void ResetRunState() {
     ResetPartitionRecord();
     SetBootFileLookup(LookUpFileOnPartition);
     SetBcdStoreExaminer(ExamineBcdStore);
+    ResetBcdStores();
 }
 
 // Creates the report named by nameFormat and the drive number, and fills it.
@@ -60,6 +61,7 @@ int RunBootsieve(const ReportSink& reports) {
     if (!reports.open("Bootsieve.txt"))
         return 1;
     int opened = RunSummaryPass();
+    CheckBcdStores();
     WriteFirmwareSection();
     bool ok = reports.close("Bootsieve.txt");
     if (opened == 0)

@@ -1,8 +1,10 @@
 // libFuzzer target: the whole run of the tool (summary pass, then the detail pass
-// and the reserved-sector scan of every drive whose MBR was read) over in-memory
-// drives described by the input (fuzz_input.h). Every repair question is answered
-// "y", so the restore writes into the in-memory image. Reports and console lines
-// go to /dev/null: the formats still run, the text is not kept.
+// and the reserved-sector scan of every drive whose MBR was read), then the ext
+// reader over drive 0's volumes, over in-memory drives described by the input
+// (fuzz_input.h). Every repair question is answered "y", so the restore writes
+// into the in-memory image. Reports and console lines go to /dev/null: the
+// formats still run, the text is not kept. The same input is also read as a
+// registry hive and the BCD store it may hold.
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
@@ -12,6 +14,7 @@
 #include <iterator>
 #include <vector>
 
+#include "bootconfig/bcd.h"
 #include "disk/byte_order.h"
 #include "disk/disk_device.h"
 #include "disk/memory_disk.h"
@@ -21,6 +24,8 @@
 #include "layout/mbr_layout.h"
 #include "layout/partition_types.h"
 #include "output/output.h"
+#include "volume/boot_files.h"
+#include "registry/hive.h"
 
 namespace {
 
@@ -374,14 +379,67 @@ void CheckOnlyRestoresWritten(const std::vector<uint8_t>& before, const MemoryDr
     }
 }
 
+// The ext reader and its boot files over drive 0's primary partitions and over
+// the whole drive (a volume without a table), in the detail pass: reached here
+// whatever the walk calls it for. It only reads.
+void ExamineExtVolumes() {
+    if (OpenDisk(0) != 1)
+        return;
+    SeekSector(0);
+    PartitionEntry table[PartitionEntries] = {};
+    if (ReadSectorQuietly())
+        LoadPartitionTable(SectorBuffer, table);
+    uint64_t thousands = 0, kib = 0;
+    const uint64_t diskSectors = QueryDiskSize(&thousands, &kib);
+    std::vector<std::pair<uint64_t, uint64_t>> volumes = {{0, diskSectors}};
+    for (const PartitionEntry& e : table)
+        if (e.type != TypeEmpty && e.count)
+            volumes.emplace_back(e.start, e.count);
+    ReportStream = OutputStream();
+    int number = 0;
+    for (const auto& [first, count] : volumes) {
+        SeekSector(first);
+        if (!ReadSectorQuietly())
+            continue;
+        PartitionPlace place{
+            0, Pass::Detail, ++number, 0x83, first, count, PartitionOrigin::Primary, diskSectors};
+        ExamineExtFiles(place, "ext4");
+    }
+    CloseDisk();
+}
+
 // Buffers kept across inputs, so that an image of several MiB is not mapped anew
 // for every input.
 std::vector<uint8_t> Spare[2];
 std::vector<uint8_t> Before[2];
 
+// The input as a hive file. Its base block's checksum is made right first, so
+// that mutations reach the bins and cells rather than stopping there.
+volatile size_t ShownBytes = 0; // the names made, so that they are not left out
+
+void ReadAsBcdStore(const uint8_t* data, size_t size) {
+    std::vector<uint8_t> bytes(data, data + size);
+    if (bytes.size() >= 512 && std::memcmp(bytes.data(), "regf", 4) == 0) {
+        uint32_t sum = 0;
+        for (unsigned i = 0; i < 508; i += 4)
+            sum ^= LoadLe32(bytes.data() + i);
+        sum = sum == 0 ? 1 : sum == 0xFFFFFFFF ? 0xFFFFFFFE : sum;
+        for (int i = 0; i < 4; ++i)
+            bytes[0x1FC + i] = static_cast<uint8_t>(sum >> (8 * i));
+    }
+    Hive hive;
+    BcdStore store;
+    if (!OpenHive(hive, std::move(bytes)) || !ReadBcdStore(hive, &store))
+        return;
+    for (const BcdObject& o : store.objects)
+        ShownBytes = ShownBytes + BcdObjectName(o.id).size() + BcdTypeName(o.type).size() +
+                     BcdDeviceIdentity(o.device).size() + BcdDeviceIdentity(o.osDevice).size();
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    ReadAsBcdStore(data, size);
     if (size < HeaderSize)
         return 0;
     Description d = Describe(data, size);
@@ -406,5 +464,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         !(d.options & NoAnswers) && AnswerMode(d.answers) == AnswerEveryQuestionYes;
     for (int disk = 0; disk < drives; ++disk)
         CheckOnlyRestoresWritten(Before[disk], MemoryDriveAt(disk), answeredYes);
+    ExamineExtVolumes();
     return 0;
 }
