@@ -875,6 +875,10 @@ std::vector<uint8_t> ExtDirectoryBlock(const std::vector<ExtNode>& nodes, const 
         entry(name, nodes[child].inode, nodes[child].directory);
     PutLe(block.data() + last + 4, ExtBlock - last, 2);
     return block;
+}
+
+} // namespace
+
 // ---- Registry hives ----
 
 namespace {
@@ -1088,6 +1092,8 @@ void PutExtVolume(DiskImage& disk, uint64_t start, uint64_t sectors,
     PutLe(descriptor.data() + 0x08, ExtInodeTable, 4);
     PutLe(descriptor.data() + 0x10, nodes.size(), 2); // directories used, roughly
     PutBytesAt(disk, volume + ExtBlock, descriptor);
+}
+
 std::vector<uint8_t> HiveBytes(const HiveKeySpec& root, uint32_t binBytes) {
     HiveWriter writer;
     const uint32_t rootCell = PutHiveKey(writer, root, true);
