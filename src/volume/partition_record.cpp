@@ -259,7 +259,7 @@ const BcdDefaultRecord* RecordedBcdDefault(const PartitionRecord& partition,
                                            const std::string& path) {
     for (const BcdDefaultRecord& record : BcdDefaults)
         if (record.disk == partition.disk && record.first == partition.first &&
-            SamePath(record.path, path))
+            SameIgnoringCase(record.path, path))
             return &record;
     return nullptr;
 }
