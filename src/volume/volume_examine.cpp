@@ -166,6 +166,15 @@ void ReportTypeHolds(const PartitionPlace& place, const std::string& type, const
            fileSystem);
 }
 
+namespace {
+
+bool IsExtKind(LinuxVolumeKind kind) {
+    return kind == LinuxVolumeKind::Ext2 || kind == LinuxVolumeKind::Ext3 ||
+           kind == LinuxVolumeKind::Ext4;
+}
+
+} // namespace
+
 bool ExamineLinuxVolume(const PartitionPlace& place, TypeFamily family, const std::string& type) {
     if (IsSignedWindowsBootSector())
         return false;
@@ -185,6 +194,8 @@ bool ExamineLinuxVolume(const PartitionPlace& place, TypeFamily family, const st
     if (InDetail(place))
         DumpSignatureSector(bytes, volume);
     RestoreFirstSector(bytes);
+    if (IsExtKind(volume.kind))
+        ExamineExtFiles(place, name);
     return true;
 }
 
