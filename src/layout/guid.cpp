@@ -22,7 +22,7 @@ const GptType Types[] = {
     {"0657FD6D-A4AB-43C4-84E5-0933C84B4F4F", "Linux swap", GptRole::Other},
     {"E6D6D379-F507-44C2-A23C-238F2A3DF928", "Linux LVM", GptRole::Other},
     {"A19D880F-05FC-4D3B-A006-743F0F84911E", "Linux RAID", GptRole::Other},
-    {"BC13C2FF-59E6-4262-A352-B275FD6F7172", "Linux extended boot", GptRole::Other},
+    {"BC13C2FF-59E6-4262-A352-B275FD6F7172", "Linux extended boot", GptRole::ByContent},
     {"48465300-0000-11AA-AA11-00306543ECAC", "Apple HFS+", GptRole::Other},
     {"7C3457EF-0000-11AA-AA11-00306543ECAC", "Apple APFS", GptRole::Other},
 };

@@ -267,6 +267,9 @@ TEST_F(BootFiles, EachSectorReadOncePerVolume) {
         {Mbr(0x80, 0x07, [](DiskImage& d) { Ntfs(d, WindowsVolume); }), VolumeKind::Ntfs, false,
          16},
     };
+    // The boot files' own reads: an earlier run may have set the examiners.
+    SetBcdStoreExaminer(nullptr);
+    SetBootConfigExaminer(nullptr);
     for (const auto& volume : volumes) {
         UseImage(0, volume.disk);
         ASSERT_EQ(OpenDisk(0), 1);
