@@ -155,6 +155,18 @@ mkdir -p 4kn
 (cd 4kn && BOOTSIEVE_DRIVES="$dir/4kn-gpt.img:$dir/4kn-mbr.img" "$binary" </dev/null >/dev/null) ||
     status=$?
 cat 4kn/Bootsieve.txt
+echo "== Linux beside Windows: dualboot.img, a GPT disk as Debian's installer leaves it (the ESP's"
+echo "   grub.cfg searches the root volume by its UUID, whose grub.cfg loads the kernel; fstab names"
+echo "   a swap UUID that mkswap replaced), and linux-bios.img, a BIOS disk whose kernel was removed."
+echo "   Reports in $dir/linux:"
+echo
+mkdir -p linux
+(cd linux && BOOTSIEVE_DRIVES="$dir/dualboot.img:$dir/linux-bios.img" "$binary" </dev/null \
+    >/dev/null) || status=$?
+cat linux/Bootsieve.txt
+echo "== The GRUB configuration of dualboot.img (drive 0) as the detail report follows it:"
+echo
+sed -n '/^>> Disk [0-9]* #[0-9]* .*grub.cfg:$/,/^$/p' linux/BPB0list.txt
 echo "== The same 4kn-gpt.img read as a drive of 512-byte sectors tells it (BOOTSIEVE_SECTOR_SIZE=512):"
 echo "   a disk partitioned behind a USB bridge of 4096-byte sectors and attached directly."
 echo "   Reports in $dir/bridged:"
