@@ -212,21 +212,22 @@ void ReadSearch(Parser& p, const std::vector<std::string>& words) {
     AddSearch(p, by, value, setsRoot);
 }
 
-struct SearchCommand {
-    const char* name;
-    GrubSearchBy by;
-};
-
-const SearchCommand SearchCommands[] = {
-    {"search.fs_uuid", GrubSearchBy::FsUuid},
-    {"search.fs_label", GrubSearchBy::Label},
-    {"search.file", GrubSearchBy::File},
-};
-
-// search.fs_uuid NAME [VAR]
+// search.fs_uuid NAME [VAR], and the like
 void ReadSearchShortcut(Parser& p, GrubSearchBy by, const std::vector<std::string>& words) {
     if (words.size() >= 2)
         AddSearch(p, by, words[1], words.size() >= 3 && words[2] == "root");
+}
+
+void ReadSearchUuid(Parser& p, const std::vector<std::string>& words) {
+    ReadSearchShortcut(p, GrubSearchBy::FsUuid, words);
+}
+
+void ReadSearchLabel(Parser& p, const std::vector<std::string>& words) {
+    ReadSearchShortcut(p, GrubSearchBy::Label, words);
+}
+
+void ReadSearchFile(Parser& p, const std::vector<std::string>& words) {
+    ReadSearchShortcut(p, GrubSearchBy::File, words);
 }
 
 void ReadSet(Parser& p, const std::vector<std::string>& words) {
@@ -344,43 +345,64 @@ void ReadInitrds(Parser& p, const std::vector<std::string>& words) {
         p.entry->initrds.push_back(ResolvePath(words[i], p.entryRoot));
 }
 
-bool IsOneOf(const std::string& word, std::initializer_list<const char*> names) {
-    for (const char* name : names)
-        if (word == name)
+void ReadConfigFile(Parser& p, const std::vector<std::string>& words) {
+    if (words.size() >= 2)
+        p.config.configFiles.push_back(ResolvePath(words[1], p.topRoot));
+}
+
+// Where a command is read: outside the menu entries, inside one, or both.
+enum Where : uint8_t { OutsideEntries = 1, InsideEntries = 2 };
+
+struct CommandRow {
+    const char* name;
+    void (*read)(Parser& p, const std::vector<std::string>& words);
+    uint8_t where;
+};
+
+const CommandRow Commands[] = {
+    {"search", ReadSearch, OutsideEntries | InsideEntries},
+    {"search.fs_uuid", ReadSearchUuid, OutsideEntries | InsideEntries},
+    {"search.fs_label", ReadSearchLabel, OutsideEntries | InsideEntries},
+    {"search.file", ReadSearchFile, OutsideEntries | InsideEntries},
+    {"set", ReadSet, OutsideEntries | InsideEntries},
+    {"configfile", ReadConfigFile, OutsideEntries},
+    {"linux", ReadKernel, InsideEntries},
+    {"linuxefi", ReadKernel, InsideEntries},
+    {"linux16", ReadKernel, InsideEntries},
+    {"initrd", ReadInitrds, InsideEntries},
+    {"initrdefi", ReadInitrds, InsideEntries},
+    {"initrd16", ReadInitrds, InsideEntries},
+};
+
+// The keywords of if, while and for open no block of braces: what follows them
+// is read as a command of its own.
+const char* const Keywords[] = {"then", "else", "do"};
+
+bool IsKeyword(const std::string& word) {
+    for (const char* keyword : Keywords)
+        if (word == keyword)
             return true;
     return false;
 }
 
 void ReadCommand(Parser& p, std::vector<std::string> words) {
-    // The keywords of if, while and for open no block of braces: what follows
-    // them is read as a command of its own.
-    while (!words.empty() && IsOneOf(words[0], {"then", "else", "do"}))
+    while (!words.empty() && IsKeyword(words[0]))
         words.erase(words.begin());
     if (words.empty())
         return;
     const std::string& name = words[0];
-    const bool opens = words.back() == "{";
     if (name == "}")
         return Pop(p);
     if (name == "menuentry" || name == "submenu")
         return OpenMenu(p, words, name == "submenu");
-    if (opens)
+    if (words.back() == "{")
         return Push(p, Frame::Skipped);
     if (!Reading(p))
         return;
-    if (name == "search")
-        return ReadSearch(p, words);
-    for (const SearchCommand& row : SearchCommands)
-        if (name == row.name)
-            return ReadSearchShortcut(p, row.by, words);
-    if (name == "set")
-        return ReadSet(p, words);
-    if (name == "configfile" && words.size() >= 2 && !p.entry)
-        p.config.configFiles.push_back(ResolvePath(words[1], p.topRoot));
-    if (p.entry && IsOneOf(name, {"linux", "linuxefi", "linux16"}))
-        ReadKernel(p, words);
-    if (p.entry && IsOneOf(name, {"initrd", "initrdefi", "initrd16"}))
-        ReadInitrds(p, words);
+    const uint8_t here = p.entry ? InsideEntries : OutsideEntries;
+    for (const CommandRow& row : Commands)
+        if (name == row.name && (row.where & here))
+            return row.read(p, words);
 }
 
 // "menuentry x { linux /k }" on one line: the words up to "{" are one command,

@@ -22,6 +22,9 @@ namespace {
 constexpr size_t MaxLoaderDirectories = 64;
 constexpr size_t MaxLoaderEntries = 256;
 constexpr size_t MaxKernelImages = 64;
+// Volumes of a drive that the summary pass keeps open, with the sectors their
+// boot files read, until the drive's configurations are followed.
+constexpr size_t MaxKeptVolumes = 16;
 
 const char XbootldrGuid[] = "BC13C2FF-59E6-4262-A352-B275FD6F7172";
 
@@ -83,6 +86,7 @@ struct ConfigRecord {
 };
 
 std::vector<ConfigFile> Pending;           // the summary pass's, of the drive walked
+std::map<uint64_t, FsVolume> KeptVolumes;  // by first sector, of the drive walked
 std::set<std::pair<Pass, int>> NormalMods; // drives where a volume holds normal.mod
 std::set<std::tuple<Pass, int, uint64_t>> FstabsReported;
 std::vector<ConfigRecord> Records;
@@ -272,6 +276,8 @@ bool HoldsReadableFiles(const PartitionRecord& p) {
 FsVolume* Opened(Follow& f, const PartitionRecord& p) {
     if (f.own && p.first == f.own->first)
         return f.own;
+    if (auto kept = KeptVolumes.find(p.first); kept != KeptVolumes.end())
+        return &kept->second;
     auto it = f.opened.find(p.first);
     if (it != f.opened.end())
         return &it->second;
@@ -594,6 +600,8 @@ void ExamineLinuxBootConfig(const PartitionPlace& place, FsVolume& volume) {
     ReadGrubConfigs(place, volume, found);
     ReadSystemdBoot(place, volume, found);
     NoteNormalMod(place, volume);
+    if (!InDetail(place) && KeptVolumes.size() < MaxKeptVolumes)
+        KeptVolumes.emplace(place.first, volume);
     for (ConfigFile& config : found) {
         if (InDetail(place))
             FollowConfig(config, place.pass, &volume);
@@ -608,6 +616,7 @@ void ReportDriveBootConfig(int disk, Pass pass, bool grubBootCode) {
     for (ConfigFile& config : pending)
         if (config.disk == disk)
             FollowConfig(config, pass, nullptr);
+    KeptVolumes.clear();
     if (grubBootCode && !NormalMods.count({pass, disk}))
         Report(
             "#%d GRUB 2 boot code, but no volume examined holds /boot/grub/i386-pc/normal.mod.\n",
@@ -640,6 +649,7 @@ std::string LoaderConfigLine(const PartitionRecord& partition, const std::string
 
 void ResetLinuxBootConfig() {
     Pending.clear();
+    KeptVolumes.clear();
     NormalMods.clear();
     FstabsReported.clear();
     Records.clear();

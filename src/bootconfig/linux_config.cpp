@@ -152,6 +152,19 @@ LoaderConf ParseLoaderConf(const std::string& text) {
     return conf;
 }
 
+// The keys of an entry kept as they are written.
+struct EntryKey {
+    const char* key;
+    std::string LoaderEntry::*field;
+};
+
+const EntryKey EntryKeys[] = {
+    {"title", &LoaderEntry::title},
+    {"version", &LoaderEntry::version},
+    {"linux", &LoaderEntry::linux},
+    {"efi", &LoaderEntry::efi},
+};
+
 LoaderEntry ParseLoaderEntry(const std::string& file, const std::string& text) {
     LoaderEntry entry;
     entry.file = file;
@@ -159,17 +172,12 @@ LoaderEntry ParseLoaderEntry(const std::string& file, const std::string& text) {
     for (const std::string& line : MeaningfulLines(text)) {
         std::string key, value;
         SplitKey(line, &key, &value);
-        if (key == "title")
-            entry.title = value;
-        else if (key == "version")
-            entry.version = value;
-        else if (key == "linux")
-            entry.linux = value;
-        else if (key == "efi")
-            entry.efi = value;
-        else if (key == "initrd" && entry.initrds.size() < MaxInitrds)
+        for (const EntryKey& row : EntryKeys)
+            if (key == row.key)
+                entry.*row.field = value;
+        if (key == "initrd" && entry.initrds.size() < MaxInitrds)
             entry.initrds.push_back(value);
-        else if (key == "options")
+        if (key == "options")
             options += " " + value;
     }
     entry.rootArgument = RootArgument(options);

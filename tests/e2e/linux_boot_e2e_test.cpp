@@ -12,7 +12,8 @@
 namespace {
 
 // The tree of each volume, then the image. $1 is the directory; its damage.sh
-// runs on the trees before the volumes are made.
+// runs on the trees before the volumes are made, and its function after, when
+// it defines one, on the image.
 const char* const MakeDisk = R"(set -e
 cd "$1"
 rm -rf esp boot root disk.img
@@ -79,6 +80,7 @@ export MTOOLS_SKIP_CHECK=1
 mcopy -s -i disk.img@@1048576 esp/* ::/
 mcopy -s -i disk.img@@17825792 boot/* ::/
 mcopy -s -i disk.img@@34603008 root/* ::/
+if type after >/dev/null 2>&1; then after; fi
 )";
 
 const char* const EspGuid = "11111111-1111-4111-8111-111111111111";
@@ -166,6 +168,12 @@ const LinuxCase Cases[] = {
       "#3 /etc/fstab: UUID=0b5f0000-aaaa-4bbb-8ccc-000000000000 is no volume examined; systemd "
       "stops in emergency mode.\n"},
      {"      LABEL=gone none: no volume examined\n"},
+     {}},
+    {"GRUB's BIOS boot code on the MBR, normal.mod removed",
+     "rm boot/grub/i386-pc/normal.mod; after() { dd if=/usr/lib/grub/i386-pc/boot.img "
+     "of=disk.img bs=440 count=1 conv=notrunc 2>/dev/null; }",
+     {"#0 GRUB 2 boot code, but no volume examined holds /boot/grub/i386-pc/normal.mod.\n"},
+     {},
      {}},
 };
 
