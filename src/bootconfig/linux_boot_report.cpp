@@ -230,22 +230,13 @@ const PartitionRecord* RecordAt(int disk, uint64_t first) {
     return nullptr;
 }
 
-// MBR partitions are PARTUUID "SSSSSSSS-NN": the disk signature and the number.
-std::string PartUuidOf(const PartitionRecord& p) {
-    if (p.origin == PartitionOrigin::Gpt)
-        return FormatGuid(DetailsOf(p).uniqueGuid);
-    char text[16];
-    std::snprintf(text, sizeof text, "%08x-%02x", RecordedDrive(p.disk).diskSignature, p.number);
-    return text;
-}
-
 const PartitionRecord* VolumeNamed(VolumeNameBy by, const std::string& value) {
-    if (by != VolumeNameBy::PartUuid)
-        return nullptr;
-    for (const PartitionRecord& p : RecordedPartitions())
-        if (SameText(PartUuidOf(p), value))
-            return &p;
-    return nullptr;
+    switch (by) {
+    case VolumeNameBy::Uuid: return FindVolumeByUuid(value);
+    case VolumeNameBy::Label: return FindVolumeByLabel(value);
+    case VolumeNameBy::PartUuid: return FindPartitionByPartUuid(value);
+    default: return nullptr;
+    }
 }
 
 std::string Where(const PartitionRecord& p) {

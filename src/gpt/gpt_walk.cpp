@@ -399,11 +399,6 @@ void ExamineEntry(const GptWalk& walk, const GptEntry& e, PlaceLayout layout) {
                walk.disk);
         return;
     }
-    // A Linux file system has no 55 AA: other types are shown, never called unsigned.
-    if (role == GptRole::Other) {
-        ReportOtherType(walk, e);
-        return;
-    }
     const PartitionPlace place{walk.disk,
                                walk.pass,
                                static_cast<int>(e.number),
@@ -415,6 +410,23 @@ void ExamineEntry(const GptWalk& walk, const GptEntry& e, PlaceLayout layout) {
                                layout,
                                false,
                                type && type->efiSystem};
+    const TypeFamily family = GptTypeFamily(e.typeGuid);
+    if (!EndsBeforeStart(e) && ExamineLinuxVolume(place, family, TypeName(e)))
+        return;
+    // A Linux file system has no 55 AA: other types are shown, never called
+    // unsigned, unless they hold a FAT or NTFS volume.
+    if (role == GptRole::Other) {
+        const VolumeKind content = HasBootSignature() && family == TypeFamily::Linux
+                                       ? IdentifyVolumeContent(SectorBuffer)
+                                       : VolumeKind::Unknown;
+        if (content == VolumeKind::Unknown || EndsBeforeStart(e)) {
+            ReportOtherType(walk, e);
+            return;
+        }
+        ReportTypeHolds(place, TypeName(e), VolumeKindName(content));
+        ExamineVolumeOfKind(content, place);
+        return;
+    }
     if (!HasBootSignature()) {
         Report("\n#%u BPB sector signature is not 0xaa55. (sector %llu)\n", e.number, Ull(e.first));
         if (Detail(walk)) {

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "layout/partition_types.h"
+
 constexpr unsigned GuidSize = 16;
 
 // "C12A7328-F81F-11D2-BA4B-00A0C93EC93B".
@@ -24,7 +26,11 @@ struct GptType {
     const char* name;
     GptRole role;
     bool efiSystem = false; // the EFI system partition, where firmware looks for loaders
+    TypeFamily family = TypeFamily::Other;
 };
+
+// The family of a GPT type: Other for a type without a row.
+TypeFamily GptTypeFamily(const uint8_t* guid);
 
 // The row of the type, or nullptr for a type without one.
 const GptType* LookupGptType(const uint8_t* guid);

@@ -20,6 +20,9 @@ const PartitionType Types[] = {
     {TypeEfiSystem, "EFI system partition", PartitionKind::Fat32},
 };
 
+// Swap, native, LVM and RAID autodetect.
+const uint8_t LinuxTypes[] = {0x82, 0x83, 0x8E, 0xFD};
+
 const PartitionType NotListed = {0, "Not listed", PartitionKind::Other};
 
 } // namespace
@@ -29,4 +32,14 @@ const PartitionType& LookupPartitionType(uint8_t type) {
         if (row.code == type)
             return row;
     return NotListed;
+}
+
+TypeFamily MbrTypeFamily(uint8_t type) {
+    for (uint8_t code : LinuxTypes)
+        if (code == type)
+            return TypeFamily::Linux;
+    const PartitionKind kind = PartitionKindOf(type);
+    const bool windows =
+        kind == PartitionKind::Fat || kind == PartitionKind::Fat32 || kind == PartitionKind::Ntfs;
+    return windows && type != TypeEfiSystem ? TypeFamily::Windows : TypeFamily::Other;
 }

@@ -29,6 +29,10 @@ enum class PartitionKind {
     Other,
 };
 
+// Which system a partition's type was made for: a volume of the other one in it
+// is a mismatch worth a line.
+enum class TypeFamily { Other, Windows, Linux };
+
 struct PartitionType {
     uint8_t code;
     const char* name;
@@ -59,3 +63,6 @@ inline bool IsFat(uint8_t type) {
 inline bool SaysItsSectorSize(uint8_t type) {
     return IsFat(type) || PartitionKindOf(type) == PartitionKind::Ntfs;
 }
+
+// Windows for the FAT and NTFS types (not EF), Linux for 82, 83, 8E and FD.
+TypeFamily MbrTypeFamily(uint8_t type);

@@ -109,6 +109,15 @@ bool ReadExtendedRecord(int disk, Pass pass, int number, uint64_t sector) {
     return false;
 }
 
+// Names the Linux volume the partition at place holds, if any. Containers and a
+// dynamic disk's partitions hold none of their own.
+bool ExaminedAsLinuxVolume(const PartitionPlace& place) {
+    const PartitionKind kind = PartitionKindOf(place.type);
+    if (kind == PartitionKind::Extended || kind == PartitionKind::Dynamic)
+        return false;
+    return ExamineLinuxVolume(place, MbrTypeFamily(place.type), FormatNumber("%02x", place.type));
+}
+
 // A logical partition's boot sector. A FAT or NTFS boot sector must be signed;
 // other types (a Linux swap area) have no signature to miss and stay silent.
 void ExamineLogicalPartition(const PartitionPlace& place) {
@@ -123,6 +132,8 @@ void ExamineLogicalPartition(const PartitionPlace& place) {
                    Ull(place.first), place.disk);
         return;
     }
+    if (ExaminedAsLinuxVolume(place))
+        return;
     if (HasBootSignature()) {
         ExamineVolume(place);
     } else if (mustBeSigned) {
@@ -274,6 +285,8 @@ void WalkPartitions(int disk, Pass pass, uint64_t diskSectors, bool otherSectorS
                    Ull(place.first), disk);
             continue;
         }
+        if (ExaminedAsLinuxVolume(place))
+            continue;
         if (HasBootSignature())
             ExaminePrimary(place);
         else

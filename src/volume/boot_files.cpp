@@ -300,6 +300,10 @@ void SetBootConfigExaminer(BootConfigExaminer examiner) {
 void ReportEspNotFat(const PartitionPlace& place, VolumeKind kind) {
     if (!place.efiSystem || kind == VolumeKind::Fat || kind == VolumeKind::Fat32)
         return;
-    Report("#%d EFI system partition holds %s, not FAT.\n", place.number,
-           kind == VolumeKind::Unknown ? "no file system" : VolumeKindName(kind));
+    ReportEspHolds(place, kind == VolumeKind::Unknown ? "no file system" : VolumeKindName(kind));
+}
+
+void ReportEspHolds(const PartitionPlace& place, const char* fileSystem) {
+    if (place.efiSystem)
+        Report("#%d EFI system partition holds %s, not FAT.\n", place.number, fileSystem);
 }

@@ -21,6 +21,8 @@ void ExamineBootFiles(const PartitionPlace& place, VolumeKind kind);
 // whose content firmware cannot read; kind Unknown is "no file system". Nothing
 // for other partitions and for FAT content.
 void ReportEspNotFat(const PartitionPlace& place, VolumeKind kind);
+// The same for an EFI system partition holding the file system named fileSystem.
+void ReportEspHolds(const PartitionPlace& place, const char* fileSystem);
 
 // Looks a file up on a recorded FAT partition, opening its drive once more: for
 // a file the firmware names that the boot files did not include.

@@ -1,6 +1,7 @@
 #include "volume/partition_record.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "disk/byte_order.h"
 #include "disk/drive_list.h"
@@ -77,7 +78,7 @@ char Lower(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-bool SamePath(const std::string& a, const std::string& b) {
+bool SameIgnoringCase(const std::string& a, const std::string& b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
                                               [](char x, char y) { return Lower(x) == Lower(y); });
 }
@@ -157,6 +158,11 @@ void RecordVolumeContent(const PartitionPlace& place, VolumeKind kind) {
         record->content = kind;
 }
 
+void RecordVolumeIdentity(const PartitionPlace& place, const VolumeIdentity& identity) {
+    if (PartitionRecord* record = Find(place))
+        DetailsFor(*record).identity = identity;
+}
+
 void RecordFilesLookedFor(const PartitionPlace& place, FilesHeld held) {
     if (PartitionRecord* record = Find(place))
         record->files = held;
@@ -181,6 +187,46 @@ const std::deque<PartitionRecord>& RecordedPartitions() {
     return Partitions;
 }
 
+const VolumeIdentity& IdentityOf(const PartitionRecord& partition) {
+    return DetailsOf(partition).identity;
+}
+
+const PartitionRecord* FindVolumeByUuid(const std::string& uuid) {
+    for (const PartitionRecord& partition : Partitions)
+        if (!uuid.empty() && SameIgnoringCase(IdentityOf(partition).uuid, uuid))
+            return &partition;
+    return nullptr;
+}
+
+const PartitionRecord* FindVolumeByLabel(const std::string& label) {
+    for (const PartitionRecord& partition : Partitions)
+        if (!label.empty() && IdentityOf(partition).label == label)
+            return &partition;
+    return nullptr;
+}
+
+std::string PartUuidOf(const PartitionRecord& partition) {
+    if (partition.origin == PartitionOrigin::Gpt) {
+        std::string guid = FormatGuid(DetailsOf(partition).uniqueGuid);
+        std::transform(guid.begin(), guid.end(), guid.begin(), Lower);
+        return guid;
+    }
+    const DriveRecord& drive = RecordedDrive(partition.disk);
+    if (!drive.mbrRead)
+        return "";
+    char text[20];
+    std::snprintf(text, sizeof text, "%08x-%02x", static_cast<unsigned>(drive.diskSignature),
+                  static_cast<unsigned>(partition.number));
+    return text;
+}
+
+const PartitionRecord* FindPartitionByPartUuid(const std::string& partUuid) {
+    for (const PartitionRecord& partition : Partitions)
+        if (!partUuid.empty() && SameIgnoringCase(PartUuidOf(partition), partUuid))
+            return &partition;
+    return nullptr;
+}
+
 void SetBootFileLookup(BootFileLookup lookup) {
     Lookup = lookup;
 }
@@ -188,7 +234,7 @@ void SetBootFileLookup(BootFileLookup lookup) {
 FileLookup LookUpBootFile(const PartitionRecord& partition, const std::string& path,
                           uint64_t* size) {
     for (const BootFileRecord& file : DetailsOf(partition).bootFiles)
-        if (SamePath(file.path, path)) {
+        if (SameIgnoringCase(file.path, path)) {
             *size = file.size;
             return FileLookup::Found;
         }

@@ -11,6 +11,7 @@
 
 #include "layout/gpt_header.h"
 #include "layout/guid.h"
+#include "layout/volume_identity.h"
 #include "layout/volume_kind.h"
 #include "output/pass.h"
 #include "volume/partition_place.h"
@@ -32,11 +33,12 @@ struct BootFileRecord {
 };
 
 // What a few records hold beyond their place: a GPT entry's GUIDs, the boot
-// files found.
+// files found, what the volume examined is known by.
 struct PartitionDetails {
     uint8_t typeGuid[GuidSize] = {};   // GPT entries only
     uint8_t uniqueGuid[GuidSize] = {}; // GPT entries only
     std::vector<BootFileRecord> bootFiles;
+    VolumeIdentity identity;
 };
 
 // Kept small: a hostile chain may hold a hundred thousand logical partitions,
@@ -74,6 +76,8 @@ void RecordMbrPartition(const PartitionPlace& place);
 void RecordGptEntries(Pass pass, int disk, const std::vector<GptEntry>& entries);
 // The file system that the boot sector of the partition at place holds.
 void RecordVolumeContent(const PartitionPlace& place, VolumeKind kind);
+// What the volume examined in the partition at place is known by.
+void RecordVolumeIdentity(const PartitionPlace& place, const VolumeIdentity& identity);
 // The boot files of the partition at place were looked for, on FAT, on another
 // file system, or on one that could not be read.
 void RecordFilesLookedFor(const PartitionPlace& place, FilesHeld held);
@@ -83,6 +87,20 @@ void RecordBootFile(const PartitionPlace& place, const std::string& path, uint64
 const DriveRecord& RecordedDrive(int disk);
 // In the order the walk met them.
 const std::deque<PartitionRecord>& RecordedPartitions();
+
+// The identity of the volume examined in the partition; kind "" when none was.
+const VolumeIdentity& IdentityOf(const PartitionRecord& partition);
+// The partition whose volume has the UUID (compared without regard to case, as
+// blkid prints it, "D0A1-B007" or "0d15b007-..."), or the label (exactly), the
+// first in the order the walk met them; nullptr when none has, and for "".
+const PartitionRecord* FindVolumeByUuid(const std::string& uuid);
+const PartitionRecord* FindVolumeByLabel(const std::string& label);
+// The partition's PARTUUID as Linux names it: a GPT entry's unique GUID in lower
+// case, for an MBR partition the disk signature and the partition's number in
+// hex, "1234abcd-05"; "" for an MBR partition of a drive without a signed MBR.
+std::string PartUuidOf(const PartitionRecord& partition);
+// The partition whose PARTUUID it is (without regard to case); nullptr when none.
+const PartitionRecord* FindPartitionByPartUuid(const std::string& partUuid);
 
 // What a file looked up on a recorded partition is.
 enum class FileLookup { Found, Missing, NotChecked };

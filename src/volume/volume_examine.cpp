@@ -4,7 +4,9 @@
 #include "bpb/bpb_decoders.h"
 #include "disk/disk_device.h"
 #include "disk/sector.h"
+#include "layout/linux_volume.h"
 #include "layout/partition_types.h"
+#include "layout/volume_identity.h"
 #include "layout/volume_kind.h"
 #include "output/output.h"
 #include "volume/backup_boot_sector.h"
@@ -41,6 +43,8 @@ bool IsFatFamily(VolumeKind kind) {
 bool ContentBelongsElsewhere(uint8_t type, VolumeKind content) {
     if (content == VolumeKind::Unknown)
         return false;
+    if (MbrTypeFamily(type) == TypeFamily::Linux)
+        return true;
     return IsFatFamily(KindOfType(type)) != IsFatFamily(content);
 }
 
@@ -132,15 +136,64 @@ void ExamineByType(const PartitionPlace& place) {
         DumpSector();
 }
 
+bool IsSignedWindowsBootSector() {
+    return HasBootSignature() && IdentifyVolumeContent(SectorBuffer) != VolumeKind::Unknown;
+}
+
+std::string UuidShown(const LinuxVolume& volume) {
+    return volume.uuid.empty() ? "none" : volume.uuid;
+}
+
+// The sector that told the kind, then the first sector back in SectorBuffer.
+void DumpSignatureSector(PartitionBytes& bytes, const LinuxVolume& volume) {
+    uint8_t byte;
+    ReadPartitionBytes(bytes, volume.at, 1, &byte);
+    for (const auto& [number, data] : bytes.read)
+        if (number == volume.at / DriveSectorSize())
+            std::copy(data.begin(), data.end(), SectorBuffer);
+    DumpSector();
+}
+
+void RestoreFirstSector(const PartitionBytes& bytes) {
+    const std::vector<uint8_t>& first = bytes.read.front().second;
+    std::copy(first.begin(), first.end(), SectorBuffer);
+}
+
 } // namespace
+
+void ReportTypeHolds(const PartitionPlace& place, const std::string& type, const char* fileSystem) {
+    Report("\n#%d Partition type %s holds a %s boot sector.\n", place.number, type.c_str(),
+           fileSystem);
+}
+
+bool ExamineLinuxVolume(const PartitionPlace& place, TypeFamily family, const std::string& type) {
+    if (IsSignedWindowsBootSector())
+        return false;
+    PartitionBytes bytes = StartPartitionProbe(place.first, place.count, place.diskSectors);
+    const LinuxVolume volume = IdentifyLinuxVolume(bytes);
+    if (volume.kind == LinuxVolumeKind::None) {
+        RestoreFirstSector(bytes);
+        return false;
+    }
+    const char* name = LinuxVolumeKindName(volume.kind);
+    if (family == TypeFamily::Windows)
+        ReportTypeHolds(place, type, name);
+    Report("\n#%d >> Disk %d %s volume \"%s\" UUID %s (sector %llu)\n", place.number, place.disk,
+           name, volume.label.c_str(), UuidShown(volume).c_str(), Ull(place.first));
+    ReportEspHolds(place, name);
+    RecordVolumeIdentity(place, {name, volume.label, volume.uuid});
+    if (InDetail(place))
+        DumpSignatureSector(bytes, volume);
+    RestoreFirstSector(bytes);
+    return true;
+}
 
 void ExamineVolume(const PartitionPlace& place) {
     VolumeKind kind = VolumeKind::Unknown;
-    if (ContentDecides(place.type)) {
+    if (ContentDecides(place.type) || MbrTypeFamily(place.type) == TypeFamily::Linux) {
         const VolumeKind content = IdentifyVolumeContent(SectorBuffer);
         if (ContentBelongsElsewhere(place.type, content) && !place.efiSystem)
-            Report("\n#%d Partition type %02x holds a %s boot sector.\n", place.number, place.type,
-                   VolumeKindName(content));
+            ReportTypeHolds(place, FormatNumber("%02x", place.type), VolumeKindName(content));
         kind = content != VolumeKind::Unknown || place.efiSystem ? content : KindOfType(place.type);
     }
     if (kind == VolumeKind::Unknown && place.efiSystem)
@@ -154,6 +207,7 @@ void ExamineVolume(const PartitionPlace& place) {
 void ExamineVolumeOfKind(VolumeKind kind, const PartitionPlace& place) {
     ReportEspNotFat(place, kind);
     RecordVolumeContent(place, kind);
+    RecordVolumeIdentity(place, BootSectorIdentity(SectorBuffer, kind));
     switch (kind) {
     case VolumeKind::Fat: ExamineFat(place); break;
     case VolumeKind::Fat32: ExamineFat32(place); break;

@@ -102,7 +102,7 @@ const LinuxCase Cases[] = {
      {},
      {">> Disk 0 #1 \\EFI\\debian\\grub.cfg:\n"
       "   search UUID=5678-ABCD: disk 0 #2\n"
-      "   configfile /grub/grub.cfg on disk 0 #2: 2002 bytes\n"
+      "   configfile /grub/grub.cfg on disk 0 #2: 771 bytes\n"
       ">> Disk 0 #1 \\loader\\loader.conf:\n"
       "   default debian*\n"
       "   timeout 4\n"
@@ -110,7 +110,7 @@ const LinuxCase Cases[] = {
       "   linux /vmlinuz-6.1 on disk 0 #1: 6 bytes\n"
       "   initrd /initrd.img-6.1 on disk 0 #1: 6 bytes\n"
       "   root=UUID=9ABC-DEF0: disk 0 #3\n"
-      "   /etc/fstab on disk 0 #3: 229 bytes\n"
+      "   /etc/fstab on disk 0 #3: 249 bytes\n"
       "      UUID=9ABC-DEF0 /: disk 0 #3\n"
       "      UUID=5678-ABCD /boot: disk 0 #2\n"
       "      PARTUUID=11111111-1111-4111-8111-111111111111 /boot/efi: disk 0 #1\n"
@@ -125,7 +125,7 @@ const LinuxCase Cases[] = {
       "   initrd /intel-ucode.img on disk 0 #2: 5 bytes\n"
       "   initrd /initrd.img-6.1.0-12-amd64 on disk 0 #2: 9 bytes\n"
       "   root=PARTUUID=33333333-3333-4333-8333-333333333333: disk 0 #3\n"
-      "   /etc/fstab on disk 0 #3: 229 bytes\n"},
+      "   /etc/fstab on disk 0 #3: 249 bytes\n"},
      {"Boot0001* debian\n    disk 0 #1 (EFI system partition)\n"
       "    file \\EFI\\debian\\shimx64.efi: 400 bytes\n"
       "    GRUB reads disk 0 #2 \\grub\\grub.cfg; default \"Debian GNU/Linux, with Linux "
@@ -156,7 +156,7 @@ const LinuxCase Cases[] = {
     {"the stub's search UUID of no volume",
      "sed -i 's/5678-ABCD/DEAD-BEEF/' esp/EFI/debian/grub.cfg",
      {Stub + ": search for UUID=DEAD-BEEF finds no volume examined.\n"},
-     {"   search UUID=DEAD-BEEF: no volume examined\n"
+     {"   search UUID=DEAD-BEEF: no volume examined\n",
       "   configfile /grub/grub.cfg on no volume examined: not checked\n"},
      {"    file \\EFI\\debian\\shimx64.efi: 400 bytes\n"
       "    GRUB reads disk 0 #1 \\EFI\\debian\\grub.cfg; no default entry.\n"}},

@@ -256,7 +256,7 @@ TEST_F(VolumeChecks, ReadsOnlyTheMftRecords) {
         return MemoryDriveAt(0).reads;
     };
     auto unlisted = [](DiskImage disk) {
-        SetEntry(disk, 0, 0, 0x80, 0x83, Start, Count);
+        SetEntry(disk, 0, 0, 0x80, 0x9F, Start, Count);
         return disk;
     };
     // The check of the table's sector size reads a FAT or NTFS boot sector once;
