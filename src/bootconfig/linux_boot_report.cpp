@@ -582,6 +582,16 @@ std::string ConfigLine(const char* loader, const ConfigRecord& reads, const Conf
            chosen.kernelState + "\n";
 }
 
+// A volume of the drive whose files the walk could not look at (XFS, Btrfs,
+// LUKS, one that could not be read): normal.mod may be there.
+bool HoldsUnreadVolume(int disk) {
+    for (const PartitionRecord& p : RecordedPartitions())
+        if (p.disk == disk && *IdentityOf(p).kind && p.files != FilesHeld::Fat &&
+            p.files != FilesHeld::NotFat)
+            return true;
+    return false;
+}
+
 } // namespace
 
 void ExamineLinuxBootConfig(const PartitionPlace& place, FsVolume& volume) {
@@ -608,7 +618,7 @@ void ReportDriveBootConfig(int disk, Pass pass, bool grubBootCode) {
         if (config.disk == disk)
             FollowConfig(config, pass, nullptr);
     KeptVolumes.clear();
-    if (grubBootCode && !NormalMods.count({pass, disk}))
+    if (grubBootCode && !NormalMods.count({pass, disk}) && !HoldsUnreadVolume(disk))
         Report(
             "#%d GRUB 2 boot code, but no volume examined holds /boot/grub/i386-pc/normal.mod.\n",
             disk);
