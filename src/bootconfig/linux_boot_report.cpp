@@ -23,8 +23,10 @@ constexpr size_t MaxLoaderDirectories = 64;
 constexpr size_t MaxLoaderEntries = 256;
 constexpr size_t MaxKernelImages = 64;
 // Volumes of a drive that the summary pass keeps open, with the sectors their
-// boot files read, until the drive's configurations are followed.
+// boot files read, until the drive's configurations are followed: at most so
+// many, holding at most so many bytes of sectors together.
 constexpr size_t MaxKeptVolumes = 16;
+constexpr uint64_t MaxKeptBytes = 32u << 20;
 
 const char XbootldrGuid[] = "BC13C2FF-59E6-4262-A352-B275FD6F7172";
 
@@ -90,8 +92,13 @@ std::map<uint64_t, FsVolume> KeptVolumes;  // by first sector, of the drive walk
 std::set<std::pair<Pass, int>> NormalMods; // drives where a volume holds normal.mod
 std::set<std::tuple<Pass, int, uint64_t>> FstabsReported;
 std::vector<ConfigRecord> Records;
-std::vector<KernelImage> RecordedImages; // with the volume they are on
-std::vector<std::pair<int, uint64_t>> ImageVolumes;
+// The unified kernel images the summary pass found, with their volume's place.
+struct ImageRecord {
+    int disk;
+    uint64_t first;
+    std::string path;
+};
+std::vector<ImageRecord> Images;
 
 std::string Shown(const std::string& text) {
     return PrintableBytes(text, PrintAs::Text);
@@ -105,10 +112,6 @@ std::string ToBackslashes(std::string path) {
 std::string DirectoryOf(const std::string& path) {
     const size_t slash = path.rfind('\\');
     return slash == std::string::npos ? "" : path.substr(0, slash);
-}
-
-bool SameText(const std::string& a, const std::string& b) {
-    return SameName(a, b);
 }
 
 // ---- Reading a volume's files ----
@@ -219,6 +222,14 @@ void NoteNormalMod(const PartitionPlace& place, FsVolume& volume) {
     for (const char* path : NormalModPaths)
         if (FindPath(volume, path, &entry) == FsResult::Found && !entry.directory)
             NormalMods.insert({place.pass, place.disk});
+}
+
+void Keep(const FsVolume& volume) {
+    uint64_t bytes = volume.cachedBytes;
+    for (const auto& [first, kept] : KeptVolumes)
+        bytes += kept.cachedBytes;
+    if (KeptVolumes.size() < MaxKeptVolumes && bytes <= MaxKeptBytes)
+        KeptVolumes.emplace(volume.first, volume);
 }
 
 // ---- The volumes a configuration names ----
@@ -551,10 +562,8 @@ void FollowConfig(ConfigFile& config, Pass pass, FsVolume* own) {
         FollowSystemdBoot(f);
     if (pass == Pass::Summary) {
         Records.push_back(f.record);
-        for (const KernelImage& image : config.images) {
-            RecordedImages.push_back(image);
-            ImageVolumes.push_back({config.disk, config.first});
-        }
+        for (const KernelImage& image : config.images)
+            Images.push_back({config.disk, config.first, image.path});
     }
 }
 
@@ -563,7 +572,7 @@ void FollowConfig(ConfigFile& config, Pass pass, FsVolume* own) {
 const ConfigRecord* FindRecord(ConfigKind kind, int disk, uint64_t first, const std::string& path) {
     for (const ConfigRecord& r : Records)
         if (r.kind == kind && r.disk == disk && r.first == first &&
-            (path.empty() || SameText(r.path, path)))
+            (path.empty() || SameName(r.path, path)))
             return &r;
     return nullptr;
 }
@@ -601,8 +610,8 @@ void ExamineLinuxBootConfig(const PartitionPlace& place, FsVolume& volume) {
     ReadGrubConfigs(place, volume, found);
     ReadSystemdBoot(place, volume, found);
     NoteNormalMod(place, volume);
-    if (!InDetail(place) && KeptVolumes.size() < MaxKeptVolumes)
-        KeptVolumes.emplace(place.first, volume);
+    if (!InDetail(place))
+        Keep(volume);
     for (ConfigFile& config : found) {
         if (InDetail(place))
             FollowConfig(config, place.pass, &volume);
@@ -626,12 +635,12 @@ void ReportDriveBootConfig(int disk, Pass pass, bool grubBootCode) {
 
 std::string LoaderConfigLine(const PartitionRecord& partition, const std::string& file) {
     const std::string name = FileName(file);
-    for (size_t i = 0; i < ImageVolumes.size(); ++i)
-        if (ImageVolumes[i].first == partition.disk && ImageVolumes[i].second == partition.first &&
-            SameText(RecordedImages[i].path, file))
+    for (const ImageRecord& image : Images)
+        if (image.disk == partition.disk && image.first == partition.first &&
+            SameName(image.path, file))
             return "    unified kernel image: its kernel and command line are inside it.\n";
     for (const LoaderFileRow& row : LoaderFiles) {
-        if (!SameText(name, row.name))
+        if (!SameName(name, row.name))
             continue;
         const std::string path =
             row.kind == ConfigKind::Grub ? DirectoryOf(ToBackslashes(file)) + "\\grub.cfg" : "";
@@ -654,6 +663,5 @@ void ResetLinuxBootConfig() {
     NormalMods.clear();
     FstabsReported.clear();
     Records.clear();
-    RecordedImages.clear();
-    ImageVolumes.clear();
+    Images.clear();
 }
