@@ -454,7 +454,6 @@ const Row* Named(const std::vector<Row>& rows, const std::string& piece, EntryOf
 
 GrubConfig ParseGrubConfig(const std::string& text, const std::string& savedEntry) {
     Parser p;
-    p.config.truncated = text.size() > GrubConfigMaxBytes;
     const std::string shown = text.substr(0, GrubConfigMaxBytes);
     p.variables["saved_entry"] = savedEntry;
     p.variables["root"] = std::string(1, RootMark);
@@ -468,6 +467,7 @@ GrubConfig ParseGrubConfig(const std::string& text, const std::string& savedEntr
         }
         ReadCommands(p, words);
     }
+    p.config.truncated |= text.size() > GrubConfigMaxBytes;
     return p.config;
 }
 

@@ -30,9 +30,9 @@ constexpr uint64_t MaxKeptBytes = 32u << 20;
 
 const char XbootldrGuid[] = "BC13C2FF-59E6-4262-A352-B275FD6F7172";
 
-const char* const GrubConfigPaths[] = {"\\boot\\grub\\grub.cfg", "\\grub\\grub.cfg"};
-const char* const NormalModPaths[] = {"\\boot\\grub\\i386-pc\\normal.mod",
-                                      "\\grub\\i386-pc\\normal.mod"};
+// Paths are written as Linux names them; VolumePath gives each volume its own.
+const char* const GrubConfigPaths[] = {"/boot/grub/grub.cfg", "/grub/grub.cfg"};
+const char* const NormalModPaths[] = {"/boot/grub/i386-pc/normal.mod", "/grub/i386-pc/normal.mod"};
 
 // The loaders a boot entry may start, by file name, and what they read.
 enum class ConfigKind { Grub, SystemdBoot };
@@ -104,13 +104,15 @@ std::string Shown(const std::string& text) {
     return PrintableBytes(text, PrintAs::Text);
 }
 
-std::string ToBackslashes(std::string path) {
-    std::replace(path.begin(), path.end(), '/', '\\');
+// FAT and NTFS paths are split at backslashes, those of Linux file systems at '/'.
+std::string VolumePath(const FsVolume& volume, std::string path) {
+    const bool backslashes = volume.kind == FsKind::Fat || volume.kind == FsKind::Ntfs;
+    std::replace(path.begin(), path.end(), backslashes ? '/' : '\\', backslashes ? '\\' : '/');
     return path;
 }
 
 std::string DirectoryOf(const std::string& path) {
-    const size_t slash = path.rfind('\\');
+    const size_t slash = path.find_last_of("/\\");
     return slash == std::string::npos ? "" : path.substr(0, slash);
 }
 
@@ -119,7 +121,7 @@ std::string DirectoryOf(const std::string& path) {
 FsResult ReadText(FsVolume& volume, const std::string& path, uint64_t limit, std::string* text,
                   std::string* stored) {
     FsEntry entry;
-    const FsResult found = FindPath(volume, path, &entry);
+    const FsResult found = FindPath(volume, VolumePath(volume, path), &entry);
     if (found != FsResult::Found)
         return found;
     if (entry.directory)
@@ -134,7 +136,7 @@ FsResult ReadText(FsVolume& volume, const std::string& path, uint64_t limit, std
 std::vector<FsEntry> ListedAt(FsVolume& volume, const std::string& path, bool directories) {
     FsEntry at;
     std::vector<FsEntry> entries, kept;
-    if (FindPath(volume, path, &at) != FsResult::Found || !at.directory ||
+    if (FindPath(volume, VolumePath(volume, path), &at) != FsResult::Found || !at.directory ||
         ListDirectory(volume, at, &entries) != FsResult::Found)
         return kept;
     for (FsEntry& e : entries)
@@ -165,7 +167,7 @@ void ReadGrubConfig(const PartitionPlace& place, FsVolume& volume, const std::st
         return;
     ConfigFile config = NewConfig(place, ConfigKind::Grub, stored);
     std::string env, envPath;
-    if (ReadText(volume, DirectoryOf(stored) + "\\grubenv", GrubEnvBytes, &env, &envPath) ==
+    if (ReadText(volume, DirectoryOf(stored) + "/grubenv", GrubEnvBytes, &env, &envPath) ==
         FsResult::Found)
         config.savedEntry = GrubEnvSavedEntry(env);
     config.grub = ParseGrubConfig(text, config.savedEntry);
@@ -220,7 +222,8 @@ void ReadSystemdBoot(const PartitionPlace& place, FsVolume& volume,
 void NoteNormalMod(const PartitionPlace& place, FsVolume& volume) {
     FsEntry entry;
     for (const char* path : NormalModPaths)
-        if (FindPath(volume, path, &entry) == FsResult::Found && !entry.directory)
+        if (FindPath(volume, VolumePath(volume, path), &entry) == FsResult::Found &&
+            !entry.directory)
             NormalMods.insert({place.pass, place.disk});
 }
 
@@ -305,7 +308,8 @@ Lookup LookUp(Follow& f, const PartitionRecord* p, const std::string& path) {
     Lookup lookup;
     if (!p || p->disk != f.config.disk || path.empty())
         return lookup;
-    lookup.result = FindPath(*Opened(f, *p), ToBackslashes(path), &lookup.entry);
+    FsVolume& volume = *Opened(f, *p);
+    lookup.result = FindPath(volume, VolumePath(volume, path), &lookup.entry);
     if (lookup.result == FsResult::Found && lookup.entry.directory)
         lookup.result = FsResult::Missing;
     return lookup;
@@ -417,7 +421,7 @@ void CheckFstab(Follow& f, const PartitionRecord& root) {
     if (root.disk != f.config.disk)
         return;
     const FsResult read =
-        ReadText(*Opened(f, root), "\\etc\\fstab", LinuxConfigMaxBytes, &text, &stored);
+        ReadText(*Opened(f, root), "/etc/fstab", LinuxConfigMaxBytes, &text, &stored);
     if (Listing(f))
         Report("   /etc/fstab on %s: %s\n", Where(root).c_str(),
                read == FsResult::Found     ? (std::to_string(text.size()) + " bytes").c_str()
@@ -643,7 +647,7 @@ std::string LoaderConfigLine(const PartitionRecord& partition, const std::string
         if (!SameName(name, row.name))
             continue;
         const std::string path =
-            row.kind == ConfigKind::Grub ? DirectoryOf(ToBackslashes(file)) + "\\grub.cfg" : "";
+            row.kind == ConfigKind::Grub ? DirectoryOf(file) + "\\grub.cfg" : "";
         const ConfigRecord* reads = FindRecord(row.kind, partition.disk, partition.first, path);
         if (!reads)
             return "";

@@ -169,6 +169,12 @@ const LinuxCase Cases[] = {
       "stops in emergency mode.\n"},
      {"      LABEL=gone none: no volume examined\n"},
      {}},
+    {"a grub.cfg past the bounds: the entries before them read",
+     "head -c 1100000 /dev/zero | tr '\\0' '{' >> boot/grub/grub.cfg",
+     {},
+     {"   linux /vmlinuz-6.1.0-12-amd64 on disk 0 #2: 9 bytes\n",
+      "   the rest not read: past the bounds of a configuration\n"},
+     {}},
     {"GRUB's BIOS boot code on the MBR, normal.mod removed",
      "rm boot/grub/i386-pc/normal.mod; after() { dd if=/usr/lib/grub/i386-pc/boot.img "
      "of=disk.img bs=440 count=1 conv=notrunc 2>/dev/null; }",
