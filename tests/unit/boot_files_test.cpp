@@ -267,7 +267,7 @@ TEST_F(BootFiles, EachSectorReadOncePerVolume) {
         {Mbr(0x80, 0x07, [](DiskImage& d) { Ntfs(d, WindowsVolume); }), VolumeKind::Ntfs, false,
          16},
     };
-    // The boot files' own reads: an earlier run may have set the examiners.
+    // A run of the program leaves the configuration readers set: this counts the search alone.
     SetBcdStoreExaminer(nullptr);
     SetBootConfigExaminer(nullptr);
     for (const auto& volume : volumes) {
