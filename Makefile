@@ -52,13 +52,26 @@ check: build fuzz-build release
 # Runs the fuzzer until stopped (or for FUZZ_SECONDS), on a copy of the seeds.
 # The sample images of tests/images join the seeds when they can be made.
 FUZZ_SECONDS ?= 0
+# An ext4 root file system of mke2fs -d, in a type 83 partition at sector 2048, is one more.
+EXT_SEED := build-fuzz/ext4-seed
 fuzz: fuzz-build
-	rm -rf build-fuzz/corpus build-fuzz/images && mkdir -p build-fuzz/corpus
+	rm -rf build-fuzz/corpus build-fuzz/images $(EXT_SEED) && mkdir -p build-fuzz/corpus
+	mkdir -p $(EXT_SEED)/tree/boot/grub/i386-pc $(EXT_SEED)/tree/etc && \
+	    printf 'set default=0\nmenuentry Debian {\n\tlinux /boot/vmlinuz-6.1 root=LABEL=root\n}\n' \
+	        > $(EXT_SEED)/tree/boot/grub/grub.cfg && \
+	    printf 'LABEL=root / ext4 defaults 0 1\n' > $(EXT_SEED)/tree/etc/fstab && \
+	    head -c 20000 /dev/zero | tr '\0' K > $(EXT_SEED)/tree/boot/vmlinuz-6.1 && \
+	    head -c 3000 /dev/zero | tr '\0' M > $(EXT_SEED)/tree/boot/grub/i386-pc/normal.mod && \
+	    ln -s boot/vmlinuz-6.1 $(EXT_SEED)/tree/vmlinuz && \
+	    truncate -s 4M $(EXT_SEED)/linux.img && echo '2048,,83' | sfdisk -q $(EXT_SEED)/linux.img && \
+	    mke2fs -q -F -t ext4 -O ^has_journal -E offset=1048576 -d $(EXT_SEED)/tree \
+	        $(EXT_SEED)/linux.img 3M
 	if [ -f tests/images/make_images.sh ] && \
 	    bash tests/images/make_images.sh build-fuzz/images >/dev/null 2>&1; then \
-	    build-fuzz/tests/fuzz/bootsieve_fuzz_seeds build-fuzz/corpus build-fuzz/images/*.img; \
+	    build-fuzz/tests/fuzz/bootsieve_fuzz_seeds build-fuzz/corpus build-fuzz/images/*.img \
+	        $(EXT_SEED)/linux.img; \
 	else \
-	    build-fuzz/tests/fuzz/bootsieve_fuzz_seeds build-fuzz/corpus; \
+	    build-fuzz/tests/fuzz/bootsieve_fuzz_seeds build-fuzz/corpus $(EXT_SEED)/linux.img; \
 	fi
 	build-fuzz/tests/fuzz/bootsieve_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=1048576 \
 	    -timeout=30 -rss_limit_mb=4096 -artifact_prefix=build-fuzz/ build-fuzz/corpus

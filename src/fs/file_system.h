@@ -1,6 +1,7 @@
-// Read-only FAT12/16/32 and NTFS readers: a volume opened at its first sector,
-// paths found and directories listed without regard to case, every sector read
-// through the device layer once per opened volume. The readers know nothing of
+// Read-only FAT12/16/32, NTFS and ext2/3/4 readers: a volume opened at its first
+// sector, paths found and directories listed (FAT and NTFS without regard to
+// case, ext as Linux does, case and all), every sector read through the device
+// layer once per opened volume. The readers know nothing of
 // partitions: they are given a first sector, a sector count and the boot sector.
 //
 // A lookup answers Found, Missing or Unreadable. Unreadable means that the
@@ -8,8 +9,9 @@
 // outside the volume, or a structure that leads to the file is broken (a FAT
 // chain that loops, reaches a free or out-of-range cluster; an MFT or index
 // record that fails its fixup; an attribute, run or index entry that leaves its
-// container or the volume). Once a volume is Unreadable, every later lookup
-// says so too: no file is called missing on a volume that could not be followed.
+// container or the volume; an ext extent, block map or directory entry that
+// does). Once a volume is Unreadable, every later lookup says so too: no file
+// is called missing on a volume that could not be followed.
 #pragma once
 
 #include <cstdint>
@@ -17,7 +19,7 @@
 #include <unordered_map>
 #include <vector>
 
-enum class FsKind { Fat, Ntfs };
+enum class FsKind { Fat, Ntfs, Ext };
 enum class FsResult { Found, Missing, Unreadable };
 
 // One name in a directory, or the file found at a path.
@@ -27,7 +29,7 @@ struct FsEntry {
     bool directory = false;
     bool compressed = false; // NTFS: the unnamed $DATA attribute is compressed
     uint64_t size = 0;
-    uint64_t node = 0;     // FAT: first cluster (0 for a FAT12/16 root); NTFS: MFT record
+    uint64_t node = 0; // FAT: first cluster (0 for a FAT12/16 root); NTFS: MFT record; ext: inode
     uint16_t sequence = 0; // NTFS: the sequence number the reference names
     uint64_t where = 0;    // byte offset in the volume of the entry that names it
 };
@@ -62,6 +64,20 @@ struct NtfsLayout {
     uint64_t mftBytes = 0;
 };
 
+struct ExtLayout {
+    uint64_t blockBytes = 0;
+    uint64_t blocks = 0;     // blocks 0 to blocks - 1 exist
+    uint64_t firstBlock = 0; // s_first_data_block: 1 with 1 KiB blocks, else 0
+    uint64_t blocksPerGroup = 0;
+    uint32_t inodesPerGroup = 0;
+    uint32_t inodes = 0;
+    uint32_t inodeBytes = 0;
+    uint32_t descriptorBytes = 0; // 32, or s_desc_size with INCOMPAT_64BIT
+    uint32_t firstMetaGroup = 0;  // META_BG: the first group of descriptors kept in its own group
+    uint32_t incompat = 0;
+    uint32_t roCompat = 0;
+};
+
 struct FsVolume {
     FsKind kind = FsKind::Fat;
     uint64_t first = 0; // absolute sector of the boot sector
@@ -73,12 +89,14 @@ struct FsVolume {
     uint64_t cachedBytes = 0;
     FatLayout fat;
     NtfsLayout ntfs;
+    ExtLayout ext;
 };
 
 // Opens the FAT or NTFS volume whose boot sector, of the drive's sector size, is
 // given. False, with the volume Unreadable at first, when its fields do not
 // describe a volume that can be followed (bytes per sector other than the
-// drive's among them).
+// drive's among them). An ext volume reads its superblock at byte 1024 itself;
+// bootSector is then not looked at.
 bool OpenFileSystem(FsVolume& volume, FsKind kind, uint64_t first, uint64_t count,
                     const uint8_t* bootSector);
 
@@ -86,6 +104,10 @@ FsEntry RootDirectory(const FsVolume& volume);
 
 // The entry at path ("\Boot\BCD"), matched without regard to case; found->name
 // is then the whole path as stored on the volume, with backslashes.
+// On ext, path is split at '/' when it holds one ("/boot/grub/grub.cfg"), else
+// at '\'; names match exactly, symbolic links are followed (see ext.h), and
+// found->name is the path asked for, its empty pieces dropped, joined by that
+// separator: a link on the way keeps the name it was asked by.
 FsResult FindPath(FsVolume& volume, const std::string& path, FsEntry* found);
 
 // The names in the directory, in the order stored, without "." and "..";

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "disk/disk_device.h"
+#include "fs/ext.h"
 #include "fs/fat.h"
 #include "fs/file_system.h"
 #include "fs/ntfs.h"
@@ -25,10 +26,14 @@ bool Matches(const FsEntry& entry, const std::string& name) {
 } // namespace
 
 std::vector<std::string> SplitPath(const std::string& path) {
+    return SplitPath(path, '\\');
+}
+
+std::vector<std::string> SplitPath(const std::string& path, char separator) {
     std::vector<std::string> pieces;
     std::string piece;
-    for (char c : path + "\\") {
-        if (c != '\\') {
+    for (char c : path + separator) {
+        if (c != separator) {
             piece += c;
         } else if (!piece.empty()) {
             pieces.push_back(piece);
@@ -55,30 +60,37 @@ bool OpenFileSystem(FsVolume& volume, FsKind kind, uint64_t first, uint64_t coun
     volume.first = first;
     volume.count = std::min(count, MaxVolumeSectors);
     volume.sectorSize = DriveSectorSize();
-    const bool opened =
-        kind == FsKind::Fat ? OpenFat(volume, bootSector) : OpenNtfs(volume, bootSector);
+    const bool opened = kind == FsKind::Fat    ? OpenFat(volume, bootSector)
+                        : kind == FsKind::Ntfs ? OpenNtfs(volume, bootSector)
+                                               : OpenExt(volume);
     if (!opened)
         MarkUnreadable(volume, 0);
     return opened;
 }
 
 FsEntry RootDirectory(const FsVolume& volume) {
-    return volume.kind == FsKind::Fat ? FatRoot(volume) : NtfsRoot(volume);
+    return volume.kind == FsKind::Fat    ? FatRoot(volume)
+           : volume.kind == FsKind::Ntfs ? NtfsRoot(volume)
+                                         : ExtRoot(volume);
 }
 
 FsResult ListDirectory(FsVolume& volume, const FsEntry& directory, std::vector<FsEntry>* entries) {
     entries->clear();
     if (volume.unreadable)
         return FsResult::Unreadable;
-    const FsResult result = volume.kind == FsKind::Fat ? FatList(volume, directory, entries)
-                                                       : NtfsList(volume, directory, entries);
+    const FsResult result = volume.kind == FsKind::Fat    ? FatList(volume, directory, entries)
+                            : volume.kind == FsKind::Ntfs ? NtfsList(volume, directory, entries)
+                                                          : ExtList(volume, directory, entries);
     return volume.unreadable ? FsResult::Unreadable : result;
 }
 
 FsResult ReadEntryDetails(FsVolume& volume, FsEntry& entry) {
     if (volume.unreadable)
         return FsResult::Unreadable;
-    return volume.kind == FsKind::Fat ? FsResult::Found : NtfsDetails(volume, entry);
+    const FsResult result = volume.kind == FsKind::Fat    ? FsResult::Found
+                            : volume.kind == FsKind::Ntfs ? NtfsDetails(volume, entry)
+                                                          : ExtDetails(volume, entry);
+    return volume.unreadable ? FsResult::Unreadable : result;
 }
 
 FsResult ReadFileContent(FsVolume& volume, const FsEntry& file, uint64_t limit,
@@ -90,13 +102,18 @@ FsResult ReadFileContent(FsVolume& volume, const FsEntry& file, uint64_t limit,
         return FsResult::Missing;
     const FsResult result = volume.kind == FsKind::Fat
                                 ? FatRead(volume, file, std::min(file.size, limit), bytes)
-                                : NtfsRead(volume, file, limit, bytes);
+                            : volume.kind == FsKind::Ntfs ? NtfsRead(volume, file, limit, bytes)
+                                                          : ExtRead(volume, file, limit, bytes);
     if (result != FsResult::Found)
         bytes->clear();
     return volume.unreadable ? FsResult::Unreadable : result;
 }
 
 FsResult FindPath(FsVolume& volume, const std::string& path, FsEntry* found) {
+    if (volume.unreadable)
+        return FsResult::Unreadable;
+    if (volume.kind == FsKind::Ext)
+        return ExtFindPath(volume, path, found);
     FsEntry at = RootDirectory(volume);
     std::string stored;
     std::vector<FsEntry> entries;

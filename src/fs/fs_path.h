@@ -9,6 +9,8 @@
 
 // "\EFI\BOOT\BOOTX64.EFI" -> "EFI", "BOOT", "BOOTX64.EFI"; empty pieces dropped.
 std::vector<std::string> SplitPath(const std::string& path);
+// The same at another separator: "/boot/grub" at '/'.
+std::vector<std::string> SplitPath(const std::string& path, char separator);
 
 // "." and "..", which no listing returns.
 bool IsDotName(const std::string& name);

@@ -76,6 +76,19 @@ const LoaderRule LoaderRules[] = {
     {LoadsNtldr, "\\ntldr", "The boot sector loads NTLDR, but \\ntldr is missing."},
 };
 
+// On an ext volume: GRUB's configuration and its normal module on a root file
+// system or on a separate /boot, the links to the kernel and initrd that Debian
+// and Ubuntu keep at the root, and the file systems the root mounts.
+const char* const ExtBootFiles[] = {
+    "/boot/grub/grub.cfg",
+    "/grub/grub.cfg",
+    "/boot/grub/i386-pc/normal.mod",
+    "/grub/i386-pc/normal.mod",
+    "/vmlinuz",
+    "/initrd.img",
+    "/etc/fstab",
+};
+
 const char* const BcdStores[] = {"\\EFI\\Microsoft\\Boot\\BCD", "\\Boot\\BCD"};
 
 BcdStoreExaminer StoreExaminer = nullptr;
@@ -259,6 +272,31 @@ void ExamineBootFiles(const PartitionPlace& place, VolumeKind kind) {
             RecordBootFile(place, file.path, file.size);
     }
     std::memcpy(SectorBuffer, bootSector, sectorSize);
+}
+
+void ExamineExtFiles(const PartitionPlace& place, const char* kindName) {
+    uint8_t firstSector[MaxSectorSize];
+    std::memcpy(firstSector, SectorBuffer, DriveSectorSize());
+    Search search;
+    OpenFileSystem(search.volume, FsKind::Ext, place.first,
+                   ReadableSectors(place.first, place.count, place.diskSectors), firstSector);
+    for (const char* path : ExtBootFiles)
+        if (!search.volume.unreadable)
+            LookFor(search, path);
+    if (search.volume.unreadable) {
+        Report("#%d %s file system unreadable at sector %llu; its files are not checked.\n",
+               place.number, kindName, Ull(search.volume.unreadableAt));
+        RecordFilesLookedFor(place, FilesHeld::Unreadable);
+    } else {
+        if (InDetail(place))
+            ListFound(place, search);
+        if (ConfigExaminer)
+            ConfigExaminer(place, search.volume);
+        RecordFilesLookedFor(place, FilesHeld::NotFat);
+        for (const BootFile& file : search.found)
+            RecordBootFile(place, file.path, file.size);
+    }
+    std::memcpy(SectorBuffer, firstSector, DriveSectorSize());
 }
 
 // The firmware names a file that the search did not look for: the volume is

@@ -1,4 +1,4 @@
-// The files each boot path needs, looked for on FAT12/16, FAT32 and NTFS volumes:
+// The files each boot path needs, looked for on FAT12/16, FAT32, NTFS and ext volumes:
 // on an EFI system partition the loaders that firmware starts and Windows' BCD,
 // on other volumes the files of the Windows boot managers and of GRUB. The
 // detail pass lists what it found; both passes report what is missing.
@@ -34,6 +34,12 @@ FileLookup LookUpFileOnPartition(const PartitionRecord& partition, const std::st
 using BcdStoreExaminer = void (*)(const PartitionPlace& place, FsVolume& volume,
                                   const std::string& path);
 void SetBcdStoreExaminer(BcdStoreExaminer examiner);
+
+// For an ext2, ext3 or ext4 volume at place (kindName names it in the unreadable
+// line): looks for the files of GRUB and Linux at their fixed paths, lists those
+// found in the detail pass, records them, and hands the opened volume to the boot
+// configuration's examiner. SectorBuffer holds what it held before.
+void ExamineExtFiles(const PartitionPlace& place, const char* kindName);
 
 // Reads the boot loaders' configuration files (grub.cfg, systemd-boot's entries,
 // /etc/fstab) of a volume whose boot files were read, through the same volume and

@@ -1,8 +1,9 @@
 // libFuzzer target: the whole run of the tool (summary pass, then the detail pass
-// and the reserved-sector scan of every drive whose MBR was read) over in-memory
-// drives described by the input (fuzz_input.h). Every repair question is answered
-// "y", so the restore writes into the in-memory image. Reports and console lines
-// go to /dev/null: the formats still run, the text is not kept.
+// and the reserved-sector scan of every drive whose MBR was read), then the ext
+// reader over drive 0's volumes, over in-memory drives described by the input
+// (fuzz_input.h). Every repair question is answered "y", so the restore writes
+// into the in-memory image. Reports and console lines go to /dev/null: the
+// formats still run, the text is not kept.
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
@@ -21,6 +22,7 @@
 #include "layout/mbr_layout.h"
 #include "layout/partition_types.h"
 #include "output/output.h"
+#include "volume/boot_files.h"
 
 namespace {
 
@@ -374,6 +376,35 @@ void CheckOnlyRestoresWritten(const std::vector<uint8_t>& before, const MemoryDr
     }
 }
 
+// The ext reader and its boot files over drive 0's primary partitions and over
+// the whole drive (a volume without a table), in the detail pass: reached here
+// whatever the walk calls it for. It only reads.
+void ExamineExtVolumes() {
+    if (OpenDisk(0) != 1)
+        return;
+    SeekSector(0);
+    PartitionEntry table[PartitionEntries] = {};
+    if (ReadSectorQuietly())
+        LoadPartitionTable(SectorBuffer, table);
+    uint64_t thousands = 0, kib = 0;
+    const uint64_t diskSectors = QueryDiskSize(&thousands, &kib);
+    std::vector<std::pair<uint64_t, uint64_t>> volumes = {{0, diskSectors}};
+    for (const PartitionEntry& e : table)
+        if (e.type != TypeEmpty && e.count)
+            volumes.emplace_back(e.start, e.count);
+    ReportStream = OutputStream();
+    int number = 0;
+    for (const auto& [first, count] : volumes) {
+        SeekSector(first);
+        if (!ReadSectorQuietly())
+            continue;
+        PartitionPlace place{
+            0, Pass::Detail, ++number, 0x83, first, count, PartitionOrigin::Primary, diskSectors};
+        ExamineExtFiles(place, "ext4");
+    }
+    CloseDisk();
+}
+
 // Buffers kept across inputs, so that an image of several MiB is not mapped anew
 // for every input.
 std::vector<uint8_t> Spare[2];
@@ -406,5 +437,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         !(d.options & NoAnswers) && AnswerMode(d.answers) == AnswerEveryQuestionYes;
     for (int disk = 0; disk < drives; ++disk)
         CheckOnlyRestoresWritten(Before[disk], MemoryDriveAt(disk), answeredYes);
+    ExamineExtVolumes();
     return 0;
 }

@@ -4,7 +4,8 @@
 // restore, the reserved-sector scan and the device failures, named boot code, the
 // GRUB 2 core image and the active flags, hidden sectors, sizes and $MFT records,
 // and the FAT and NTFS volumes whose files the boot files examination reads.
-// Further arguments name disk image files that become seeds as well.
+// Further arguments name disk image files that become seeds as well: the
+// Makefile's fuzz target gives the sample images and an ext4 volume of mke2fs.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>

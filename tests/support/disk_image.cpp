@@ -786,7 +786,8 @@ void PutNtfsFiles(DiskImage& disk, uint64_t start, const std::vector<VolumeFile>
         NtfsRecord(1, {NtfsAttribute(0x80, "", NtfsRunList(mftCluster, mftClusters), false,
                                      nextRecord * 1024, 0)});
     auto put = [&](uint64_t record, const std::vector<uint8_t>& bytes) {
-        PutBytesAt(disk, (start + mftCluster * perCluster) * disk.sectorSize + record * 1024, bytes);
+        PutBytesAt(disk, (start + mftCluster * perCluster) * disk.sectorSize + record * 1024,
+                   bytes);
     };
     put(0, mft);
     PutBytes(disk, start + mirrorCluster * perCluster, mft);
@@ -803,4 +804,128 @@ void PutNtfsFiles(DiskImage& disk, uint64_t start, const std::vector<VolumeFile>
                               false, n.size, n.compressed ? 1 : 0);
         put(n.record, NtfsRecord(n.directory ? 3 : 1, {attribute}));
     }
+}
+
+namespace {
+
+constexpr uint64_t ExtBlock = 4096;
+constexpr uint32_t ExtInodeBytes = 256;
+constexpr uint32_t ExtInodes = 64;
+constexpr uint64_t ExtInodeTable = 4; // after the superblock, descriptors and two bitmaps
+
+struct ExtNode {
+    uint32_t inode;
+    bool directory;
+    uint64_t size;
+    std::string path;                                     // a file's, as given
+    uint64_t block = 0;                                   // the first of its blocks
+    std::vector<std::pair<std::string, size_t>> children; // names and nodes
+};
+
+std::vector<uint8_t> ExtInode(const ExtNode& node) {
+    std::vector<uint8_t> inode(ExtInodeBytes, 0);
+    PutLe(inode.data(), node.directory ? 0x41ED : 0x81A4, 2);
+    PutLe(inode.data() + 0x04, node.size, 4);
+    PutLe(inode.data() + 0x6C, node.size >> 32, 4);
+    PutLe(inode.data() + 0x1A, node.directory ? 2 : 1, 2);
+    PutLe(inode.data() + 0x20, 0x80000, 4); // extents
+    const uint64_t blocks = (node.size + ExtBlock - 1) / ExtBlock;
+    PutLe(inode.data() + 0x1C, blocks * ExtBlock / 512, 4);
+    const uint8_t header[] = {0x0A, 0xF3, 1, 0, 4, 0, 0, 0};
+    std::memcpy(inode.data() + 0x28, header, sizeof header);
+    PutLe(inode.data() + 0x28 + 16, blocks, 2);
+    PutLe(inode.data() + 0x28 + 20, node.block, 4);
+    PutLe(inode.data() + 0x80, 32, 2);
+    return inode;
+}
+
+std::vector<uint8_t> ExtDirectoryBlock(const std::vector<ExtNode>& nodes, const ExtNode& node,
+                                       uint32_t parent) {
+    std::vector<uint8_t> block(ExtBlock, 0);
+    size_t at = 0, last = 0;
+    auto entry = [&](const std::string& name, uint32_t inode, bool directory) {
+        last = at;
+        PutLe(block.data() + at, inode, 4);
+        PutLe(block.data() + at + 4, (8 + name.size() + 3) / 4 * 4, 2);
+        block[at + 6] = static_cast<uint8_t>(name.size());
+        block[at + 7] = directory ? 2 : 1;
+        std::memcpy(block.data() + at + 8, name.data(), name.size());
+        at += (8 + name.size() + 3) / 4 * 4;
+    };
+    entry(".", node.inode, true);
+    entry("..", parent, true);
+    for (const auto& [name, child] : node.children)
+        entry(name, nodes[child].inode, nodes[child].directory);
+    PutLe(block.data() + last + 4, ExtBlock - last, 2);
+    return block;
+}
+
+} // namespace
+
+void PutExtVolume(DiskImage& disk, uint64_t start, uint64_t sectors,
+                  const std::vector<VolumeFile>& files,
+                  const std::map<std::string, std::string>& text) {
+    const uint64_t blocks = sectors * disk.sectorSize / ExtBlock;
+    std::vector<ExtNode> nodes = {{2, true, ExtBlock, "", 0, {}}};
+    std::vector<uint32_t> parents = {2};
+    uint64_t next = ExtInodeTable + ExtInodes * ExtInodeBytes / ExtBlock;
+    for (const VolumeFile& file : files) {
+        std::string path = file.path;
+        std::replace(path.begin(), path.end(), '/', '\\');
+        const std::vector<std::string> pieces = Pieces(path);
+        size_t at = 0;
+        for (size_t i = 0; i < pieces.size(); ++i) {
+            const bool last = i + 1 == pieces.size();
+            auto& children = nodes[at].children;
+            auto found = std::find_if(children.begin(), children.end(),
+                                      [&](const auto& c) { return c.first == pieces[i]; });
+            if (found != children.end() && !last) {
+                at = found->second;
+                continue;
+            }
+            const uint32_t inode = static_cast<uint32_t>(nodes.size() + 10); // from 11 on
+            nodes[at].children.emplace_back(pieces[i], nodes.size());
+            parents.push_back(nodes[at].inode);
+            nodes.push_back(
+                {inode, !last, last ? file.size : ExtBlock, last ? file.path : "", 0, {}});
+            at = nodes.size() - 1;
+        }
+    }
+    const uint64_t volume = start * disk.sectorSize;
+    for (size_t i = 0; i < nodes.size(); ++i) {
+        ExtNode& node = nodes[i];
+        node.block = next;
+        next += (node.size + ExtBlock - 1) / ExtBlock;
+        const uint64_t slot = node.inode - 1;
+        PutBytesAt(disk, volume + ExtInodeTable * ExtBlock + slot * ExtInodeBytes, ExtInode(node));
+        if (node.directory)
+            PutBytesAt(disk, volume + node.block * ExtBlock,
+                       ExtDirectoryBlock(nodes, node, parents[i]));
+    }
+    for (const ExtNode& node : nodes)
+        if (auto it = text.find(node.path); it != text.end())
+            PutBytesAt(disk, volume + node.block * ExtBlock,
+                       std::vector<uint8_t>(it->second.begin(), it->second.end()));
+    std::vector<uint8_t> super(1024, 0);
+    PutLe(super.data() + 0x00, ExtInodes, 4);
+    PutLe(super.data() + 0x04, blocks, 4);
+    PutLe(super.data() + 0x18, 2, 4); // 4 KiB blocks
+    PutLe(super.data() + 0x20, 32768, 4);
+    PutLe(super.data() + 0x28, ExtInodes, 4);
+    PutLe(super.data() + 0x38, 0xEF53, 2);
+    PutLe(super.data() + 0x4C, 1, 4);
+    PutLe(super.data() + 0x54, 11, 4);
+    PutLe(super.data() + 0x58, ExtInodeBytes, 2);
+    PutLe(super.data() + 0x60, 0x0042, 4); // file types in entries, extents
+    PutLe(super.data() + 0x64, 0x0003, 4); // sparse superblocks, large files
+    const uint8_t uuid[16] = {0x2F, 0x6F, 0x1B, 0x1E, 0, 0, 0x40, 0, 0x80, 0, 0, 0, 0, 0, 0, 1};
+    std::memcpy(super.data() + 0x68, uuid, sizeof uuid); // 2f6f1b1e-0000-4000-8000-000000000001
+    std::memcpy(super.data() + 0x78, "root", 4);
+    PutBytesAt(disk, volume + 1024, super);
+    std::vector<uint8_t> descriptor(32, 0);
+    PutLe(descriptor.data() + 0x00, 2, 4);
+    PutLe(descriptor.data() + 0x04, 3, 4);
+    PutLe(descriptor.data() + 0x08, ExtInodeTable, 4);
+    PutLe(descriptor.data() + 0x10, nodes.size(), 2); // directories used, roughly
+    PutBytesAt(disk, volume + ExtBlock, descriptor);
 }

@@ -84,6 +84,12 @@ struct VolumeFile {
 };
 void PutFatFiles(DiskImage& disk, uint64_t start, const std::vector<VolumeFile>& files);
 void PutNtfsFiles(DiskImage& disk, uint64_t start, const std::vector<VolumeFile>& files);
+// An ext4 volume of 4 KiB blocks in one group (at most 128 MiB) at start, labelled
+// "root", holding the files: each directory in one block, each file in one
+// extent of blocks that hold text where given, zeros else (not written).
+void PutExtVolume(DiskImage& disk, uint64_t start, uint64_t sectors,
+                  const std::vector<VolumeFile>& files,
+                  const std::map<std::string, std::string>& text = {});
 
 // An exFAT boot region at start with its checksum sector, and its backup in the
 // 12 sectors after it; shift is the bytes-per-sector shift, 0 for the disk's own.

@@ -380,4 +380,74 @@ TEST_F(BootFiles, ContentReadThroughTheReaders) {
     }
 }
 
+// An ext4 volume of the builder at Start, through ExamineExtFiles: the detail pass
+// lists its boot files, each pass reads the same sectors; damage to its structures
+// gives the unreadable line at the sector of the damage. The inode table is at
+// block 4 (sector Start + 32): /boot is inode 11, the root directory's block 8.
+DiskImage ExtDisk(const std::function<void(DiskImage&)>& damage) {
+    DiskImage disk = BlankDisk(12000);
+    PutTable(disk, 0, {{0x00, 0x83, Start, Count}});
+    PutExtVolume(disk, Start, Count,
+                 {{"\\boot\\grub\\grub.cfg", 60},
+                  {"/boot/grub/i386-pc/normal.mod", 5000},
+                  {"\\etc\\fstab", 30}},
+                 {{"\\etc\\fstab", "LABEL=root / ext4 defaults 0 1\n"}});
+    damage(disk);
+    return disk;
+}
+
+constexpr uint64_t ExtRootInode = Start * 512 + 4 * 4096 + 256;
+constexpr uint64_t ExtBootInode = Start * 512 + 4 * 4096 + 10 * 256;
+constexpr uint64_t ExtRootBlock = Start + 64;
+
+void PutLeAt(DiskImage& disk, uint64_t byte, uint64_t value, int width) {
+    PutLe(disk.At(byte / 512).data() + byte % 512, value, width);
+}
+
+TEST_F(BootFiles, ExtVolumeThroughTheExtReader) {
+    const struct {
+        const char* name;
+        std::function<void(DiskImage&)> damage;
+        std::string detail;
+    } cases[] = {
+        {"sound", [](DiskImage&) {},
+         ">> Disk 0 #1 Boot files:\n   /boot/grub/grub.cfg  60 bytes\n"
+         "   /boot/grub/i386-pc/normal.mod  5000 bytes\n   /etc/fstab  30 bytes\n"},
+        {"bad magic", [](DiskImage& d) { PutLeAt(d, Start * 512 + 1024 + 0x38, 0, 2); },
+         UnreadableAt("ext4", Start)},
+        {"extent tree deeper than five",
+         [](DiskImage& d) { PutLeAt(d, ExtRootInode + 0x28 + 6, 6, 2); },
+         UnreadableAt("ext4", ExtRootInode / 512)},
+        {"directory extent outside the volume",
+         [](DiskImage& d) { PutLeAt(d, ExtBootInode + 0x28 + 20, 0x7FFFFFFF, 4); },
+         UnreadableAt("ext4", ExtBootInode / 512)},
+        {"entry of record length 0", [](DiskImage& d) { PutLeAt(d, ExtRootBlock * 512 + 4, 0, 2); },
+         UnreadableAt("ext4", ExtRootBlock)},
+        {"entry naming an inode past the last",
+         [](DiskImage& d) { PutLeAt(d, ExtRootBlock * 512 + 24, 1000, 4); },
+         UnreadableAt("ext4", ExtRootBlock)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const DiskImage disk = ExtDisk(c.damage);
+        UseImage(0, disk);
+        ASSERT_EQ(OpenDisk(0), 1);
+        SeekSector(Start);
+        ASSERT_EQ(ReadSector(), 1);
+        PartitionPlace place{0,    Pass::Summary, 1, 0x83, Start, Count, PartitionOrigin::Primary,
+                             12000};
+        unsigned reads[2] = {};
+        for (Pass pass : {Pass::Summary, Pass::Detail}) {
+            place.pass = pass;
+            const unsigned before = MemoryDriveAt(0).reads;
+            const std::string report = CaptureReport([&] { ExamineExtFiles(place, "ext4"); });
+            reads[pass == Pass::Detail] = MemoryDriveAt(0).reads - before;
+            EXPECT_EQ(report, pass == Pass::Detail || c.detail[0] == '#' ? c.detail : "");
+            EXPECT_EQ(std::memcmp(SectorBuffer, disk.Get(Start).data(), BootRecordSize), 0);
+        }
+        EXPECT_EQ(reads[0], reads[1]);
+        CloseDisk();
+    }
+}
+
 } // namespace
