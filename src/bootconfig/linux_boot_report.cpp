@@ -272,10 +272,21 @@ bool Listing(const Follow& f) {
     return f.pass == Pass::Detail;
 }
 
+bool HoldsExt(const PartitionRecord& p) {
+    const std::string kind = IdentityOf(p).kind;
+    return kind == "ext2" || kind == "ext3" || kind == "ext4";
+}
+
 bool HoldsReadableFiles(const PartitionRecord& p) {
     return (p.content == VolumeKind::Fat || p.content == VolumeKind::Fat32 ||
-            p.content == VolumeKind::Ntfs) &&
+            p.content == VolumeKind::Ntfs || HoldsExt(p)) &&
            p.files != FilesHeld::Unreadable;
+}
+
+FsKind FileSystemOf(const PartitionRecord& p) {
+    if (HoldsExt(p))
+        return FsKind::Ext;
+    return p.content == VolumeKind::Ntfs ? FsKind::Ntfs : FsKind::Fat;
 }
 
 FsVolume* Opened(Follow& f, const PartitionRecord& p) {
@@ -294,8 +305,7 @@ FsVolume* Opened(Follow& f, const PartitionRecord& p) {
         return &volume;
     }
     std::memcpy(boot.data(), SectorBuffer, boot.size());
-    OpenFileSystem(volume, p.content == VolumeKind::Ntfs ? FsKind::Ntfs : FsKind::Fat, p.first,
-                   p.count, boot.data());
+    OpenFileSystem(volume, FileSystemOf(p), p.first, p.count, boot.data());
     return &volume;
 }
 

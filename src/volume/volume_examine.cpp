@@ -185,6 +185,10 @@ bool ExamineLinuxVolume(const PartitionPlace& place, TypeFamily family, const st
     if (InDetail(place))
         DumpSignatureSector(bytes, volume);
     RestoreFirstSector(bytes);
+    const bool ext = volume.kind == LinuxVolumeKind::Ext2 || volume.kind == LinuxVolumeKind::Ext3 ||
+                     volume.kind == LinuxVolumeKind::Ext4;
+    if (ext)
+        ExamineExtFiles(place, name);
     return true;
 }
 
