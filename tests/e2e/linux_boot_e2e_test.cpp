@@ -2,7 +2,7 @@
 // made: an ESP (mkfs.fat, mtools) with the stub grub.cfg that Debian installs,
 // shim and GRUB, systemd-boot's loader.conf and entry, a unified kernel image;
 // an XBOOTLDR /boot with grub.cfg, a grubenv written by grub-editenv, kernels and
-// initrds; a root volume with /etc/fstab. Then damage made on the tree before
+// initrds; an ext4 root volume (mke2fs -d) with /etc/fstab. Then damage made on the tree before
 // each copy is made: a kernel removed, an initrd misnamed, a search, a root= and
 // an fstab UUID of no volume. The firmware's entries name shim and systemd-boot.
 // No image changes.
@@ -25,7 +25,7 @@ printf "search.fs_uuid 5678-ABCD root hd0,gpt2 \nset prefix=(\$root)'/grub'\ncon
 printf 'sdboot' > esp/EFI/systemd/systemd-bootx64.efi
 printf 'uki%.0s' $(seq 10) > esp/EFI/Linux/debian-6.1.efi
 printf 'default debian*\ntimeout 4\n' > esp/loader/loader.conf
-printf 'title Debian (systemd-boot)\nlinux /vmlinuz-6.1\ninitrd /initrd.img-6.1\noptions root=UUID=9ABC-DEF0 ro\n' > esp/loader/entries/debian.conf
+printf 'title Debian (systemd-boot)\nlinux /vmlinuz-6.1\ninitrd /initrd.img-6.1\noptions root=UUID=9abcdef0-0000-4000-8000-000000000003 ro\n' > esp/loader/entries/debian.conf
 printf 'kernel' > esp/vmlinuz-6.1
 printf 'initrd' > esp/initrd.img-6.1
 cat > boot/grub/grub.cfg <<'G'
@@ -39,7 +39,7 @@ else
 fi
 menuentry 'Debian GNU/Linux' --class debian $menuentry_id_option 'gnulinux-simple-x' {
 	search --no-floppy --fs-uuid --set=root 5678-ABCD
-	linux	/vmlinuz-6.1.0-13-amd64 root=UUID=9ABC-DEF0 ro quiet
+	linux	/vmlinuz-6.1.0-13-amd64 root=UUID=9abcdef0-0000-4000-8000-000000000003 ro quiet
 	initrd	/initrd.img-6.1.0-13-amd64
 }
 submenu 'Advanced options for Debian GNU/Linux' $menuentry_id_option 'gnulinux-advanced-x' {
@@ -59,7 +59,7 @@ printf 'initrd 12' > boot/initrd.img-6.1.0-12-amd64
 printf 'ucode' > boot/intel-ucode.img
 cat > root/etc/fstab <<'F'
 # <file system> <mount point> <type> <options> <dump> <pass>
-UUID=9ABC-DEF0 / vfat defaults 0 1
+UUID=9abcdef0-0000-4000-8000-000000000003 / ext4 errors=remount-ro 0 1
 UUID=5678-ABCD /boot vfat umask=0077 0 1
 PARTUUID=11111111-1111-4111-8111-111111111111 /boot/efi vfat umask=0077 0 1
 UUID=0000-0001 /opt ext4 nofail 0 2
@@ -71,15 +71,17 @@ label: gpt
 label-id: 0B5F0000-0000-4000-8000-000000000000
 start=2048, size=32768, type=C12A7328-F81F-11D2-BA4B-00A0C93EC93B, uuid=11111111-1111-4111-8111-111111111111
 start=34816, size=32768, type=BC13C2FF-59E6-4262-A352-B275FD6F7172, uuid=22222222-2222-4222-8222-222222222222
-start=67584, size=32768, type=EBD0A0A2-B9E5-4433-87C0-68B6B72699C7, uuid=33333333-3333-4333-8333-333333333333
+start=67584, size=32768, type=0FC63DAF-8483-4772-8E79-3D69D8477DE4, uuid=33333333-3333-4333-8333-333333333333
 T
 mkfs.fat -F 16 -i 1234ABCD -n ESP --offset 2048 disk.img 16384 >/dev/null 2>&1
 mkfs.fat -F 16 -i 5678ABCD -n BOOT --offset 34816 disk.img 16384 >/dev/null 2>&1
-mkfs.fat -F 16 -i 9ABCDEF0 -n ROOT --offset 67584 disk.img 16384 >/dev/null 2>&1
+truncate -s 16M root.part
+mke2fs -q -F -t ext4 -U 9abcdef0-0000-4000-8000-000000000003 -L root -E root_owner=0:0 -d root root.part >/dev/null 2>&1
+dd if=root.part of=disk.img bs=512 seek=67584 conv=notrunc status=none
+rm -f root.part
 export MTOOLS_SKIP_CHECK=1
 mcopy -s -i disk.img@@1048576 esp/* ::/
 mcopy -s -i disk.img@@17825792 boot/* ::/
-mcopy -s -i disk.img@@34603008 root/* ::/
 if type after >/dev/null 2>&1; then after; fi
 )";
 
@@ -102,16 +104,16 @@ const LinuxCase Cases[] = {
      {},
      {">> Disk 0 #1 \\EFI\\debian\\grub.cfg:\n"
       "   search UUID=5678-ABCD: disk 0 #2\n"
-      "   configfile /grub/grub.cfg on disk 0 #2: 771 bytes\n"
+      "   configfile /grub/grub.cfg on disk 0 #2: 798 bytes\n"
       ">> Disk 0 #1 \\loader\\loader.conf:\n"
       "   default debian*\n"
       "   timeout 4\n"
       "   entry \\loader\\entries\\debian.conf \"Debian (systemd-boot)\" (default)\n"
       "   linux /vmlinuz-6.1 on disk 0 #1: 6 bytes\n"
       "   initrd /initrd.img-6.1 on disk 0 #1: 6 bytes\n"
-      "   root=UUID=9ABC-DEF0: disk 0 #3\n"
-      "   /etc/fstab on disk 0 #3: 249 bytes\n"
-      "      UUID=9ABC-DEF0 /: disk 0 #3\n"
+      "   root=UUID=9abcdef0-0000-4000-8000-000000000003: disk 0 #3\n"
+      "   /etc/fstab on disk 0 #3: 285 bytes\n"
+      "      UUID=9abcdef0-0000-4000-8000-000000000003 /: disk 0 #3\n"
       "      UUID=5678-ABCD /boot: disk 0 #2\n"
       "      PARTUUID=11111111-1111-4111-8111-111111111111 /boot/efi: disk 0 #1\n"
       "      UUID=0000-0001 /opt: no volume examined\n"
@@ -125,7 +127,7 @@ const LinuxCase Cases[] = {
       "   initrd /intel-ucode.img on disk 0 #2: 5 bytes\n"
       "   initrd /initrd.img-6.1.0-12-amd64 on disk 0 #2: 9 bytes\n"
       "   root=PARTUUID=33333333-3333-4333-8333-333333333333: disk 0 #3\n"
-      "   /etc/fstab on disk 0 #3: 249 bytes\n"},
+      "   /etc/fstab on disk 0 #3: 285 bytes\n"},
      {"Boot0001* debian\n    disk 0 #1 (EFI system partition)\n"
       "    file \\EFI\\debian\\shimx64.efi: 400 bytes\n"
       "    GRUB reads disk 0 #2 \\grub\\grub.cfg; default \"Debian GNU/Linux, with Linux "
