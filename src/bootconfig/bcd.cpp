@@ -15,6 +15,7 @@ constexpr uint32_t PartitionStyleAt = 0x34;
 constexpr uint32_t DiskIdentityAt = 0x38;
 constexpr uint32_t PartitionDeviceBytes = DiskIdentityAt + 16;
 constexpr uint32_t MbrStyle = 1;
+constexpr uint32_t RamdiskParentBytesAt = 8; // the parent's size, after its type and flags
 
 struct DeviceTypeRow {
     uint32_t type;
@@ -90,7 +91,25 @@ std::vector<std::string> Texts(const std::vector<uint8_t>& data) {
     return texts;
 }
 
-BcdDevice Device(const std::vector<uint8_t>& data) {
+BcdDevice Device(const std::vector<uint8_t>& data, bool parentToo = true);
+
+// A ramdisk's data is its parent's device (its type, flags, size and data, as
+// at 0x10 of an element) and then the image's path on it.
+void ReadRamdisk(BcdDevice& device, const std::vector<uint8_t>& data) {
+    if (data.size() < DeviceDataAt + RamdiskParentBytesAt + 4)
+        return;
+    const uint32_t parentBytes = LoadLe32(data.data() + DeviceDataAt + RamdiskParentBytesAt);
+    if (parentBytes < DeviceDataAt - DeviceTypeAt || parentBytes > data.size() - DeviceDataAt)
+        return;
+    const uint8_t* parent = data.data() + DeviceDataAt;
+    std::vector<uint8_t> element(DeviceTypeAt, 0); // the parent without options
+    element.insert(element.end(), parent, parent + parentBytes);
+    device.parent.push_back(Device(element, false));
+    size_t at = DeviceDataAt + parentBytes;
+    device.file = Text(data, &at);
+}
+
+BcdDevice Device(const std::vector<uint8_t>& data, bool parentToo) {
     BcdDevice device;
     if (data.size() < DeviceDataAt)
         return device;
@@ -98,6 +117,8 @@ BcdDevice Device(const std::vector<uint8_t>& data) {
     for (const DeviceTypeRow& row : DeviceTypes)
         if (row.type == device.type)
             device.kind = row.kind;
+    if (device.kind == BcdDeviceKind::Ramdisk && parentToo)
+        ReadRamdisk(device, data);
     if (device.kind != BcdDeviceKind::GptPartition)
         return device;
     if (data.size() < PartitionDeviceBytes) {
@@ -226,7 +247,10 @@ std::string BcdDeviceIdentity(const BcdDevice& device) {
         return text;
     case BcdDeviceKind::Boot: return "boot";
     case BcdDeviceKind::Locate: return "locate";
-    case BcdDeviceKind::Ramdisk: return "ramdisk";
+    case BcdDeviceKind::Ramdisk:
+        if (device.parent.empty())
+            return "ramdisk";
+        return "ramdisk [" + BcdDeviceIdentity(device.parent.front()) + "]" + device.file;
     case BcdDeviceKind::Other: break;
     }
     return "device type " + std::to_string(device.type);

@@ -10,6 +10,7 @@
 #include "registry/hive.h"
 
 constexpr uint32_t BcdBootManager = 0x10100002;
+constexpr uint32_t BcdFirmwareBootManager = 0x10100001;
 constexpr uint32_t BcdWindowsLoader = 0x10200003;
 constexpr uint32_t BcdWindowsResume = 0x10200004;
 
@@ -24,6 +25,10 @@ struct BcdDevice {
     uint8_t diskGuid[16] = {};      // GPT: the disk's GUID
     uint64_t offset = 0;            // MBR: the partition's first byte on its disk
     uint32_t signature = 0;         // MBR: bytes 440-443 of the disk's MBR
+    // Ramdisk: the device that holds its image (one level: a ramdisk's parent
+    // that is a ramdisk itself is not followed) and the image's path there.
+    std::vector<BcdDevice> parent;
+    std::string file;
 };
 
 struct BcdObject {
@@ -33,7 +38,7 @@ struct BcdObject {
     bool hasDevice = false, hasOsDevice = false;
     BcdDevice device, osDevice;
     std::string path, systemRoot;
-    std::string defaultId; // the boot manager's
+    std::string defaultId; // the boot manager's default, a loader's resume object
     std::vector<std::string> displayOrder;
     bool hasTimeout = false;
     uint64_t timeout = 0;
@@ -56,5 +61,5 @@ std::string BcdObjectName(const std::string& id);
 // "Windows boot loader", ..., or "application type 0x%08x".
 std::string BcdTypeName(uint32_t type);
 // "partition GUID G", "the partition at byte N of the disk with signature XXXXXXXX",
-// "boot", "locate", "ramdisk", or "device type N".
+// "boot", "locate", "ramdisk [PARENT]FILE", or "device type N".
 std::string BcdDeviceIdentity(const BcdDevice& device);

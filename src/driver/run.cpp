@@ -39,6 +39,7 @@ void ResetRunState() {
     ResetPartitionRecord();
     SetBootFileLookup(LookUpFileOnPartition);
     SetBcdStoreExaminer(ExamineBcdStore);
+    ResetBcdStores();
     SetBootConfigExaminer(ExamineLinuxBootConfig);
     ResetLinuxBootConfig();
 }
@@ -63,6 +64,7 @@ int RunBootsieve(const ReportSink& reports) {
     if (!reports.open("Bootsieve.txt"))
         return 1;
     int opened = RunSummaryPass();
+    CheckBcdStores();
     WriteFirmwareSection();
     bool ok = reports.close("Bootsieve.txt");
     if (opened == 0)

@@ -1,5 +1,6 @@
 #include "firmware/firmware_section.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <set>
@@ -241,6 +242,37 @@ void ReportPartitionTarget(const BootEntry& entry) {
         Report("%s", config.c_str());
 }
 
+bool SameText(const std::string& a, const std::string& b) {
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                              [&](char x, char y) { return lower(x) == lower(y); });
+}
+
+// Windows' boot manager on a partition whose BCD the summary pass read: the
+// entry it starts by default, and where that entry's loader is.
+void ReportBcdDefault(const BootEntry& entry) {
+    if (!entry.partition || !entry.option.hasFile ||
+        !SameText(entry.option.file, "\\EFI\\Microsoft\\Boot\\bootmgfw.efi"))
+        return;
+    const BcdDefaultRecord* bcd =
+        RecordedBcdDefault(*entry.partition, "\\EFI\\Microsoft\\Boot\\BCD");
+    if (!bcd)
+        return;
+    const char* description = bcd->description.c_str();
+    if (!bcd->problem.empty())
+        Report("    BCD %s\n", bcd->problem.c_str());
+    else if (bcd->matched && bcd->file == FileLookup::Found)
+        Report("    BCD default \"%s\": disk %d #%d %s: %llu bytes\n", description, bcd->loaderDisk,
+               bcd->loaderPlace, bcd->loader.c_str(), Ull(bcd->size));
+    else if (bcd->matched)
+        Report("    BCD default \"%s\": disk %d #%d %s: %s\n", description, bcd->loaderDisk,
+               bcd->loaderPlace, bcd->loader.c_str(),
+               bcd->file == FileLookup::Missing ? "missing" : "not checked");
+    else
+        Report("    BCD default \"%s\": %s %s: not checked\n", description, bcd->device.c_str(),
+               bcd->loader.c_str());
+}
+
 void ReportEntry(const BootEntry& entry) {
     const LoadOption& option = entry.option;
     Report("Boot%04X%c %s\n", entry.number, option.active ? '*' : ' ',
@@ -250,7 +282,10 @@ void ReportEntry(const BootEntry& entry) {
         return;
     }
     switch (option.target) {
-    case LoadTarget::Partition: ReportPartitionTarget(entry); break;
+    case LoadTarget::Partition:
+        ReportPartitionTarget(entry);
+        ReportBcdDefault(entry);
+        break;
     case LoadTarget::Legacy: Report("    legacy BIOS entry.\n"); break;
     case LoadTarget::FirmwareApplication: Report("    firmware application.\n"); break;
     case LoadTarget::Other: Report("    device path without a partition.\n"); break;

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "disk/byte_order.h"
+#include "disk/disk_device.h"
 #include "disk/drive_list.h"
 #include "layout/mbr_layout.h"
 #include "layout/partition_types.h"
@@ -28,6 +29,7 @@ DriveRecord Drives[DriveCount];
 // A deque: records are never moved, and growing it copies nothing.
 std::deque<PartitionRecord> Partitions;
 std::deque<PartitionDetails> Details;
+std::vector<BcdDefaultRecord> BcdDefaults;
 // The record found last. The walk records a partition and then examines it, or
 // records a GPT's entries and then examines them in their order, so the one
 // looked for is almost always at or just after it.
@@ -90,6 +92,7 @@ void ResetPartitionRecord() {
         drive = DriveRecord{};
     Partitions.clear();
     Details.clear();
+    BcdDefaults.clear();
     Cursor = 0;
 }
 
@@ -100,6 +103,7 @@ void RecordMbr(Pass pass, int disk, const uint8_t* sector) {
     drive = DriveRecord{};
     drive.mbrRead = true;
     drive.diskSignature = LoadLe32(sector + DiskSignatureOffset);
+    drive.sectorSize = DriveSectorSize();
     drive.bootCodeZero = IsAllZero(sector, BootCodeSize);
 }
 
@@ -245,4 +249,17 @@ FileLookup LookUpBootFile(const PartitionRecord& partition, const std::string& p
     if (!fat)
         return FileLookup::NotChecked;
     return Lookup ? Lookup(partition, path, size) : FileLookup::Missing;
+}
+
+void RecordBcdDefault(const BcdDefaultRecord& record) {
+    BcdDefaults.push_back(record);
+}
+
+const BcdDefaultRecord* RecordedBcdDefault(const PartitionRecord& partition,
+                                           const std::string& path) {
+    for (const BcdDefaultRecord& record : BcdDefaults)
+        if (record.disk == partition.disk && record.first == partition.first &&
+            SameIgnoringCase(record.path, path))
+            return &record;
+    return nullptr;
 }

@@ -22,6 +22,7 @@ struct DriveRecord {
     bool bootCodeZero = false;  // MBR bytes 0 to 439 all zero
     bool hasGpt = false;        // a GPT header was in use and its entries listed
     unsigned logicals = 0;      // logical partitions recorded so far
+    unsigned sectorSize = 512;  // the drive's, when its MBR was read
 };
 
 // Whether a partition's boot files were looked for, and on what.
@@ -104,6 +105,30 @@ const PartitionRecord* FindPartitionByPartUuid(const std::string& partUuid);
 
 // What a file looked up on a recorded partition is.
 enum class FileLookup { Found, Missing, NotChecked };
+
+// What the summary pass learned of a BCD store's default entry, for the firmware
+// section: where its loader is, or the problem that stands in for it.
+struct BcdDefaultRecord {
+    int disk = 0;
+    uint64_t first = 0; // the store's partition
+    std::string path;   // the store's, as the volume holds it
+    // When not empty, shown after "BCD " in place of the loader: "has no default
+    // entry.", "default \"Windows 11\" names ...".
+    std::string problem;
+    std::string description;
+    std::string device; // the loader's: "disk D #N", or the device's identity
+    bool matched = false;
+    int loaderDisk = 0;
+    int32_t loaderPlace = 0;
+    std::string loader;
+    FileLookup file = FileLookup::NotChecked;
+    uint64_t size = 0;
+};
+
+void RecordBcdDefault(const BcdDefaultRecord& record);
+// The store at path (without regard to case) on the partition; nullptr when none was read.
+const BcdDefaultRecord* RecordedBcdDefault(const PartitionRecord& partition,
+                                           const std::string& path);
 
 // Looks a file that is not among the recorded ones up on the partition.
 using BootFileLookup = FileLookup (*)(const PartitionRecord& partition, const std::string& path,

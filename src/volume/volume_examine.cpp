@@ -166,6 +166,15 @@ void ReportTypeHolds(const PartitionPlace& place, const std::string& type, const
            fileSystem);
 }
 
+namespace {
+
+bool IsExtKind(LinuxVolumeKind kind) {
+    return kind == LinuxVolumeKind::Ext2 || kind == LinuxVolumeKind::Ext3 ||
+           kind == LinuxVolumeKind::Ext4;
+}
+
+} // namespace
+
 bool ExamineLinuxVolume(const PartitionPlace& place, TypeFamily family, const std::string& type) {
     if (IsSignedWindowsBootSector())
         return false;
@@ -185,9 +194,7 @@ bool ExamineLinuxVolume(const PartitionPlace& place, TypeFamily family, const st
     if (InDetail(place))
         DumpSignatureSector(bytes, volume);
     RestoreFirstSector(bytes);
-    const bool ext = volume.kind == LinuxVolumeKind::Ext2 || volume.kind == LinuxVolumeKind::Ext3 ||
-                     volume.kind == LinuxVolumeKind::Ext4;
-    if (ext)
+    if (IsExtKind(volume.kind))
         ExamineExtFiles(place, name);
     return true;
 }

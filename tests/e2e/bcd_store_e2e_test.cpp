@@ -1,8 +1,11 @@
-// BCD stores written by hivexsh: the hive reader against hivexget for every key
-// and value it returns, and the damage it declines to follow.
+// BCD stores written by hivexsh, put in the ESP of the sample gpt.img by mtools:
+// the hive reader against hivexget for every key and value it returns, the
+// damage it declines to follow, and each store's entries matched to the
+// partitions of the drives examined, through both programs.
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 
@@ -86,41 +89,6 @@ const std::string BiosObjects =
                     "the partition at byte 105906176 of the disk with signature 1234ABCD",
                     "\\bootmgr", "winload.exe");
 
-struct StoreCase {
-    const char* name;
-    bool uefi;
-    std::function<void(std::vector<uint8_t>&)> damage;
-    const char* reason; // "" when the store is read
-    bool cleanlySaved;
-};
-
-const StoreCase StoreCases[] = {
-    {"a UEFI install's store", true, [](std::vector<uint8_t>&) {}, "", true},
-    {"a BIOS install's store", false, [](std::vector<uint8_t>&) {}, "", true},
-    {"unequal sequence numbers", true,
-     [](std::vector<uint8_t>& h) { PutBaseField(h, 8, LoadLe32(h.data() + 4) - 1); }, "", false},
-    {"a bad checksum", true, [](std::vector<uint8_t>& h) { h[0x1FC] ^= 1; }, "bad checksum", true},
-    {"no signature", true, [](std::vector<uint8_t>& h) { h[0] = 'R'; }, "bad signature", true},
-    {"the root cell beyond the hive", true,
-     [](std::vector<uint8_t>& h) { PutBaseField(h, 0x24, 0x7FFFFFF8); }, "cell beyond the hive",
-     true},
-    {"a subkey list naming itself", true, PointSubkeyListAtItself, "bad key", true},
-};
-
-class BcdStores : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        if (std::system("hivexsh -h >/dev/null 2>&1") == 32512)
-            GTEST_SKIP() << "hivexsh is not installed (package libhivex-bin)";
-        dir = MakeTempDir("bcd-store");
-    }
-    void TearDown() override {
-        if (!dir.empty())
-            RemoveTree(dir);
-    }
-    std::string dir;
-};
-
 // Every key under Objects and every value of its Description and Elements keys.
 void ExpectAsHivexget(Hive& hive, const std::string& path) {
     uint32_t objects = 0;
@@ -147,42 +115,6 @@ void ExpectAsHivexget(Hive& hive, const std::string& path) {
     }
 }
 
-TEST_F(BcdStores, HiveReaderAgreesWithHivexget) {
-    const std::vector<uint8_t> uefi = WriteStore(dir, "uefi", UefiStoreScript());
-    const std::vector<uint8_t> bios = WriteStore(dir, "bios", BiosStoreScript());
-    ASSERT_FALSE(uefi.empty());
-    ASSERT_FALSE(bios.empty());
-    for (const StoreCase& c : StoreCases) {
-        SCOPED_TRACE(c.name);
-        std::vector<uint8_t> bytes = c.uefi ? uefi : bios;
-        c.damage(bytes);
-        Hive hive;
-        const bool opened = OpenHive(hive, bytes);
-        uint32_t objects = 0;
-        std::vector<HiveName> ids;
-        const bool read =
-            opened && FindKey(hive, "objects", &objects) && ListSubkeys(hive, objects, &ids);
-        EXPECT_EQ(read, *c.reason == 0);
-        EXPECT_EQ(hive.reason, c.reason);
-        if (!read)
-            continue;
-        EXPECT_EQ(hive.primarySequence == hive.secondarySequence, c.cleanlySaved);
-        EXPECT_TRUE(hive.objects < 200);
-        const std::string path = dir + "/copy";
-        std::ofstream(path, std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-        ExpectAsHivexget(hive, path);
-        BcdStore store;
-        ASSERT_TRUE(ReadBcdStore(hive, &store));
-        EXPECT_EQ(Decoded(store), c.uefi ? UefiObjects : BiosObjects);
-        EXPECT_EQ(store.savedCleanly, c.cleanlySaved);
-    }
-}
-
-} // namespace
-
-namespace {
-
 std::string Replaced(std::string text, const std::string& from, const std::string& to) {
     for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
         text.replace(at, from.size(), to);
@@ -193,28 +125,51 @@ const std::string Store = "\\EFI\\Microsoft\\Boot\\BCD";
 const std::string Problem = "#1 " + Store;
 const std::string Missing = "{00000000-0000-4000-8000-000000000001}";
 const std::string Gone = "{99999999-9999-4999-8999-999999999999}";
+const std::string LoaderId = std::string(WindowsLoaderId);
+const std::string WindowsDevice = GptDevice(WindowsPartitionGuid, DiskGuid);
+// Partition 2 of windows-bios.img, at sector 5120 of the disk with signature 3B10500D.
+constexpr uint64_t BiosWindowsOffset = 5120 * 512;
+constexpr uint32_t BiosSignature = 0x3B10500D;
 
-struct RunCase {
-    const char* name;
-    std::function<std::string(const std::string&)> script;
-    std::function<void(std::vector<uint8_t>&)> damage;
-    std::vector<std::string> bothPasses;
-    std::vector<std::string> detailOnly;
-};
+std::string Uefi() {
+    return UefiStoreScript();
+}
 
-std::string Same(const std::string& script) {
-    return script;
+// The UEFI store with the Windows partition's device replaced, in every entry.
+std::function<std::string()> WindowsOn(const std::string& device, const char* loader = nullptr) {
+    return [=] {
+        const std::string s = Replaced(UefiStoreScript(), WindowsDevice, device);
+        return loader ? Replaced(s, "winload.efi", loader) : s;
+    };
 }
 
 void Undamaged(std::vector<uint8_t>&) {}
 
-const std::string LoaderId = std::string(WindowsLoaderId);
+struct StoreCase {
+    const char* name;
+    std::function<std::string()> script; // hivexsh's commands
+    std::function<void(std::vector<uint8_t>&)> damage;
+    const char* otherDrive;     // a sample run as disk 1, or ""
+    const char* reason;         // the hive reader's: "" when the store is read
+    const std::string* objects; // what the BCD layer decodes, when compared
+    bool asHivexget;            // every value compared with hivexget's
+    std::vector<std::string> bothPasses, detailOnly;
+    const char* nowhere = ""; // a text in neither report
+};
 
-const RunCase RunCases[] = {
+const std::string ResumeMissing =
+    Problem + ": \"Windows Resume Application\" loads \\Windows\\system32\\winresume.efi from "
+              "disk 0 #3, where it is missing.\n";
+
+const StoreCase StoreCases[] = {
     {"the store of a UEFI install, matched to the sample's partitions",
-     Same,
+     Uefi,
      Undamaged,
-     {},
+     "",
+     "",
+     &UefiObjects,
+     true,
+     {ResumeMissing},
      {">> Disk 0 #1 \\EFI\\Microsoft\\Boot\\BCD:\n"
       "   {bootmgr} Windows boot manager\n"
       "      description Windows Boot Manager\n"
@@ -235,84 +190,222 @@ const RunCase RunCases[] = {
       "   {memdiag} Windows memory tester\n"
       "      description Windows Memory Diagnostic\n"
       "      device boot\n"
-      "      path \\EFI\\Microsoft\\Boot\\memtest.efi: 1700 bytes\n",
-      Problem + ": \"Windows Resume Application\" loads \\Windows\\system32\\winresume.efi from "
-                "disk 0 #3, where it is missing.\n"}},
-    {"a default naming a missing object",
-     [](const std::string& s) { return Replaced(s, "string:" + LoaderId, "string:" + Missing); },
+      "      path \\EFI\\Microsoft\\Boot\\memtest.efi: 1700 bytes\n"}},
+    {"the store of a BIOS install, left from another disk",
+     BiosStoreScript,
      Undamaged,
+     "",
+     "",
+     &BiosObjects,
+     true,
+     {Problem + ": \"Windows 11\" names the partition at byte 105906176 of the disk with "
+                "signature 1234ABCD, which is on no disk examined.\n"},
+     {}},
+    {"a value of more than 16344 bytes",
+     [] {
+         const std::string script = UefiStoreScript(), commit = "commit\n";
+         return script.substr(0, script.rfind(commit)) +
+                "cd \\Objects\\{b2721d73-1db4-4c62-bf78-c548a880142d}\\Elements\nadd 12000030\n"
+                "cd 12000030\nsetval 1\nElement\nstring:" +
+                std::string(8180, 'B') + "\n" + commit;
+     },
+     Undamaged,
+     "",
+     "",
+     &UefiObjects,
+     true,
+     {ResumeMissing},
+     {}},
+    {"a default naming a missing object",
+     [] { return Replaced(UefiStoreScript(), "string:" + LoaderId, "string:" + Missing); },
+     Undamaged,
+     "",
+     "",
+     nullptr,
+     false,
      {Problem + ": no default entry.\n"},
      {}},
     {"a GPT GUID of no partition",
-     [](const std::string& s) {
-         return Replaced(s, GptDevice(WindowsPartitionGuid, DiskGuid),
-                         GptDevice(Gone.c_str(), DiskGuid));
+     WindowsOn(GptDevice(Gone.c_str(), DiskGuid)),
+     Undamaged,
+     "",
+     "",
+     nullptr,
+     false,
+     {Problem + ": \"Windows 11\" names partition GUID 99999999-9999-4999-8999-999999999999, "
+                "which is on no disk examined.\n"},
+     {"      OS device partition GUID 99999999-9999-4999-8999-999999999999\n"}},
+    {"an MBR device whose signature is another disk's",
+     WindowsOn(MbrDevice(BiosWindowsOffset, 0)),
+     Undamaged,
+     "windows-bios.img",
+     "",
+     nullptr,
+     false,
+     {Problem + ": \"Windows 11\" names the partition at byte 2621440 of the disk with signature "
+                "00000000, which is on no disk examined.\n"},
+     {}},
+    {"an MBR device one sector off",
+     WindowsOn(MbrDevice(BiosWindowsOffset + 512, BiosSignature)),
+     Undamaged,
+     "windows-bios.img",
+     "",
+     nullptr,
+     false,
+     {Problem + ": \"Windows 11\" names the partition at byte 2621952 of the disk with signature "
+                "3B10500D, which is on no disk examined.\n"},
+     {}},
+    // The listing looks up files on the store's own drive only; the problems,
+    // checked once every drive is walked, on any.
+    {"a loader on another drive",
+     WindowsOn(MbrDevice(BiosWindowsOffset, BiosSignature), "winload.exe"),
+     Undamaged,
+     "windows-bios.img",
+     "",
+     nullptr,
+     false,
+     {Problem + ": \"Windows Resume Application\" loads \\Windows\\system32\\winresume.efi from "
+                "disk 1 #2, where it is missing.\n"},
+     {"      device disk 1 #2\n      path \\Windows\\system32\\winload.exe: not checked\n"},
+     "#1 \\EFI\\Microsoft\\Boot\\BCD: \"Windows 11\""},
+    {"a loader path missing",
+     [] { return Replaced(UefiStoreScript(), "winload.efi", "winload2.efi"); },
+     Undamaged,
+     "",
+     "",
+     nullptr,
+     false,
+     {Problem + ": \"Windows 11\" loads \\Windows\\system32\\winload2.efi from disk 0 #3, where "
+                "it is missing.\n"},
+     {}},
+    {"a WinRE entry on a ramdisk",
+     [] {
+         return WithObject(UefiStoreScript(), RecoveryId, 0x10200003,
+                           {{"11000001", RamdiskDevice(RecoveryPartitionGuid, DiskGuid,
+                                                       "\\Recovery\\WindowsRE\\Winre.wim")},
+                            {"12000002", "string:\\windows\\system32\\winload.efi"},
+                            {"12000004", "string:Windows Recovery Environment"}});
      },
      Undamaged,
-     {},
-     {Problem + ": \"Windows 11\" names partition GUID 99999999-9999-4999-8999-999999999999, "
-                "which is on no disk examined.\n",
-      "      OS device partition GUID 99999999-9999-4999-8999-999999999999\n"}},
-    {"a loader path missing",
-     [](const std::string& s) { return Replaced(s, "winload.efi", "winload2.efi"); },
-     Undamaged,
-     {},
-     {Problem + ": \"Windows 11\" loads \\Windows\\system32\\winload2.efi from disk 0 #3, where "
-                "it is missing.\n"}},
+     "",
+     "",
+     nullptr,
+     false,
+     {Problem + ": \"Windows Recovery Environment\" loads \\Recovery\\WindowsRE\\Winre.wim from "
+                "disk 0 #4, where it is missing.\n"},
+     {"      device ramdisk [disk 0 #4]\\Recovery\\WindowsRE\\Winre.wim\n"
+      "      path \\windows\\system32\\winload.efi: not checked\n"}},
     {"unequal sequence numbers",
-     Same,
+     Uefi,
      [](std::vector<uint8_t>& h) { PutBaseField(h, 8, LoadLe32(h.data() + 4) + 1); },
+     "",
+     "",
+     nullptr,
+     false,
      {Problem + " was not saved cleanly: Windows will replay its .LOG files at boot.\n"},
      {}},
     {"a bad checksum",
-     Same,
+     Uefi,
      [](std::vector<uint8_t>& h) { h[0x1FC] ^= 1; },
+     "",
+     "bad checksum",
+     nullptr,
+     false,
      {Problem + " is not a readable registry hive (bad checksum); its entries are not checked.\n"},
      {}},
+    {"no signature",
+     Uefi,
+     [](std::vector<uint8_t>& h) { h[0] = 'R'; },
+     "",
+     "bad signature",
+     nullptr,
+     false,
+     {Problem + " is not a readable registry hive (bad signature); its entries are not checked.\n"},
+     {}},
     {"a cell offset beyond the hive",
-     Same,
+     Uefi,
      [](std::vector<uint8_t>& h) { PutBaseField(h, 0x24, 0x7FFFFFF8); },
+     "",
+     "cell beyond the hive",
+     nullptr,
+     false,
      {Problem +
       " is not a readable registry hive (cell beyond the hive); its entries are not checked.\n"},
      {}},
     {"a subkey list pointing at itself",
-     Same,
+     Uefi,
      PointSubkeyListAtItself,
+     "",
+     "bad key",
+     nullptr,
+     false,
      {Problem + " is not a readable registry hive (bad key); its entries are not checked.\n"},
      {}},
 };
 
+// The hive reader and the BCD layer on the store's bytes, against hivexget.
+void ExpectStoreRead(const StoreCase& c, const std::vector<uint8_t>& bytes,
+                     const std::string& copy) {
+    Hive hive;
+    BcdStore store;
+    const bool read = OpenHive(hive, bytes) && ReadBcdStore(hive, &store);
+    EXPECT_EQ(read, *c.reason == 0);
+    EXPECT_EQ(hive.reason, c.reason);
+    if (!read)
+        return;
+    EXPECT_TRUE(hive.objects < 200);
+    if (c.objects) {
+        EXPECT_EQ(Decoded(store), *c.objects);
+    }
+    if (c.asHivexget)
+        ExpectAsHivexget(hive, copy);
+}
+
 class BcdStoreRun : public ProgramTest {};
 
-TEST_P(BcdStoreRun, StoresInTheSampleEspMatchedToItsPartitions) {
+TEST_P(BcdStoreRun, StoresInTheSampleEspMatchedToThePartitionsExamined) {
     if (std::system("hivexsh -h >/dev/null 2>&1") == 32512)
         GTEST_SKIP() << "hivexsh is not installed (package libhivex-bin)";
-    for (const RunCase& c : RunCases) {
+    for (const StoreCase& c : StoreCases) {
         SCOPED_TRACE(c.name);
         const std::string image = PutSample("gpt.img");
         if (image.empty())
             return;
-        std::vector<uint8_t> store = WriteStore(dir_, "store", c.script(UefiStoreScript()));
+        std::vector<uint8_t> store = WriteStore(dir_, "store", c.script());
         ASSERT_FALSE(store.empty());
         c.damage(store);
         const std::string file = Path("BCD");
         std::ofstream(file, std::ios::binary)
             .write(reinterpret_cast<const char*>(store.data()), store.size());
+        if (!windows())
+            ExpectStoreRead(c, store, file);
         ASSERT_EQ(
             std::system(("MTOOLS_SKIP_CHECK=1 mcopy -o -i '" + image + "@@" +
                          std::to_string(2048 * 512) + "' '" + file + "' ::/EFI/Microsoft/Boot/BCD")
                             .c_str()),
             0);
-        Outcome run = Run(Drives({image}));
+        std::vector<std::string> drives = {image};
+        if (*c.otherDrive)
+            drives.push_back(PutSample(c.otherDrive));
+        const std::string reports = Path("reports");
+        std::filesystem::create_directory(reports); // none left from the case before
+        Outcome run = Run(Drives(drives, reports));
         const std::string summary = run.Report("Bootsieve.txt"),
                           detail = run.Report("BPB0list.txt");
         for (const std::string& line : c.bothPasses) {
             EXPECT_EQ(CountOf(summary, line), 1) << summary;
             EXPECT_EQ(CountOf(detail, line), 1) << detail;
         }
-        for (const std::string& line : c.detailOnly)
+        for (const std::string& line : c.detailOnly) {
             EXPECT_EQ(CountOf(detail, line), 1) << line << "\n----\n" << detail;
-        RemoveTree(image);
+            EXPECT_EQ(CountOf(summary, line), 0) << line;
+        }
+        if (*c.nowhere) {
+            EXPECT_EQ(CountOf(summary + detail, c.nowhere), 0) << summary;
+        }
+        for (const std::string& drive : drives)
+            RemoveTree(drive);
+        RemoveTree(reports);
     }
 }
 

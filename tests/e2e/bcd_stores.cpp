@@ -15,6 +15,7 @@ const char* const ResumeId = "{a5a30fa3-3d06-11ee-9ef5-c9bd3a1b9b34}";
 const char* const RecoveryId = "{a5a30fa4-3d06-11ee-9ef5-c9bd3a1b9b34}";
 const char* const EspPartitionGuid = "{11111111-1111-4111-8111-111111111111}";
 const char* const WindowsPartitionGuid = "{33333333-3333-4333-8333-333333333333}";
+const char* const RecoveryPartitionGuid = "{44444444-4444-4444-8444-444444444444}";
 const char* const DiskGuid = "{5ec7a1b0-0000-4000-8000-00000000d15c}";
 
 namespace {
@@ -162,11 +163,36 @@ std::vector<uint8_t> MinimalHive() {
     return hive;
 }
 
-std::string GptDevice(const char* partitionGuid, const char* diskGuid) {
+std::vector<uint8_t> GptDeviceBytes(const char* partitionGuid, const char* diskGuid) {
     std::vector<uint8_t> d = Device(6);
     PutBracedGuid(d.data() + 0x20, partitionGuid);
     PutBracedGuid(d.data() + 0x38, diskGuid);
+    return d;
+}
+
+std::string GptDevice(const char* partitionGuid, const char* diskGuid) {
+    return "hex:3:" + Hex(GptDeviceBytes(partitionGuid, diskGuid));
+}
+
+std::string RamdiskDevice(const char* partitionGuid, const char* diskGuid, const char* file) {
+    std::vector<uint8_t> d = Device(3);
+    d.resize(0x20);
+    const std::vector<uint8_t> parent = GptDeviceBytes(partitionGuid, diskGuid);
+    d.insert(d.end(), parent.begin() + 0x10, parent.end()); // without its options
+    for (const char* c = file;; ++c) {
+        d.push_back(static_cast<uint8_t>(*c));
+        d.push_back(0);
+        if (*c == 0)
+            break;
+    }
+    PutLe(d.data() + 0x18, static_cast<uint32_t>(d.size() - 0x10), 4);
     return "hex:3:" + Hex(d);
+}
+
+std::string WithObject(const std::string& script, const std::string& id, uint32_t type,
+                       const std::vector<std::pair<const char*, std::string>>& elements) {
+    const size_t commit = script.rfind("commit\n");
+    return script.substr(0, commit) + Object(id, type, elements) + script.substr(commit);
 }
 
 std::string MbrDevice(uint64_t offset, uint32_t signature) {

@@ -31,6 +31,12 @@ void PointSubkeyListAtItself(std::vector<uint8_t>& hive);
 std::string GptDevice(const char* partitionGuid, const char* diskGuid);
 std::string MbrDevice(uint64_t offset, uint32_t signature);
 std::string BootDevice();
+// A ramdisk whose image is file on the GPT partition given.
+std::string RamdiskDevice(const char* partitionGuid, const char* diskGuid, const char* file);
+
+// The script with one more object of the type and elements given, before its commit.
+std::string WithObject(const std::string& script, const std::string& id, uint32_t type,
+                       const std::vector<std::pair<const char*, std::string>>& elements);
 
 // The objects of the stores above; the GUIDs are those of the sample gpt.img.
 extern const char* const WindowsLoaderId;
@@ -38,4 +44,5 @@ extern const char* const ResumeId;
 extern const char* const RecoveryId;
 extern const char* const EspPartitionGuid;
 extern const char* const WindowsPartitionGuid;
+extern const char* const RecoveryPartitionGuid;
 extern const char* const DiskGuid;

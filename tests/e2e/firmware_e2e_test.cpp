@@ -67,6 +67,7 @@ TEST_P(FirmwareTest, EntriesOnTheEspOfAnSgdiskDisk) {
         "BootOrder: 0000,0001,0002,000A\n"
         "Boot0000* Windows Boot Manager\n    disk 0 #1 (EFI system partition)\n" +
         FileLine("\\EFI\\Microsoft\\Boot\\bootmgfw.efi", 1536) +
+        "    BCD default \"Windows 11\": disk 0 #3 \\Windows\\system32\\winload.efi: 3300 bytes\n"
         "Boot0001* ubuntu\n    disk 0 #1 (EFI system partition)\n" +
         FileLine("\\EFI\\ubuntu\\shimx64.efi", 2048) +
         "Boot0002* X\n    damaged entry (file path list of 64 bytes runs past the "
@@ -76,6 +77,18 @@ TEST_P(FirmwareTest, EntriesOnTheEspOfAnSgdiskDisk) {
     ASSERT_NE(summary.rfind(Heading), std::string::npos);
     EXPECT_EQ(summary.substr(summary.rfind(Heading)), expected);
     EXPECT_EQ(TreeContents(tree.root), before) << "a variable was written";
+
+    // A store that is no hive: its problem stands in the entry's line.
+    WriteTextFile(Path("BCD"), std::string(8192, 'B'));
+    ASSERT_EQ(std::system(("MTOOLS_SKIP_CHECK=1 mcopy -o -i '" + image + "@@1048576' '" +
+                           Path("BCD") + "' ::/EFI/Microsoft/Boot/BCD")
+                              .c_str()),
+              0);
+    EXPECT_EQ(CountOf(Run(options).Report("Bootsieve.txt"),
+                      FileLine("\\EFI\\Microsoft\\Boot\\bootmgfw.efi", 1536) +
+                          "    BCD is not a readable registry hive (bad signature); its entries "
+                          "are not checked.\nBoot0001*"),
+              1);
 
     options.firmware = Path("no-such-directory");
     EXPECT_EQ(CountOf(Run(options).Report("Bootsieve.txt"),

@@ -3,7 +3,8 @@
 // reader over drive 0's volumes, over in-memory drives described by the input
 // (fuzz_input.h). Every repair question is answered "y", so the restore writes
 // into the in-memory image. Reports and console lines go to /dev/null: the
-// formats still run, the text is not kept.
+// formats still run, the text is not kept. The same input is also read as a
+// registry hive and the BCD store it may hold.
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
@@ -13,6 +14,7 @@
 #include <iterator>
 #include <vector>
 
+#include "bootconfig/bcd.h"
 #include "disk/byte_order.h"
 #include "disk/disk_device.h"
 #include "disk/memory_disk.h"
@@ -23,6 +25,7 @@
 #include "layout/partition_types.h"
 #include "output/output.h"
 #include "volume/boot_files.h"
+#include "registry/hive.h"
 
 namespace {
 
@@ -410,9 +413,33 @@ void ExamineExtVolumes() {
 std::vector<uint8_t> Spare[2];
 std::vector<uint8_t> Before[2];
 
+// The input as a hive file. Its base block's checksum is made right first, so
+// that mutations reach the bins and cells rather than stopping there.
+volatile size_t ShownBytes = 0; // the names made, so that they are not left out
+
+void ReadAsBcdStore(const uint8_t* data, size_t size) {
+    std::vector<uint8_t> bytes(data, data + size);
+    if (bytes.size() >= 512 && std::memcmp(bytes.data(), "regf", 4) == 0) {
+        uint32_t sum = 0;
+        for (unsigned i = 0; i < 508; i += 4)
+            sum ^= LoadLe32(bytes.data() + i);
+        sum = sum == 0 ? 1 : sum == 0xFFFFFFFF ? 0xFFFFFFFE : sum;
+        for (int i = 0; i < 4; ++i)
+            bytes[0x1FC + i] = static_cast<uint8_t>(sum >> (8 * i));
+    }
+    Hive hive;
+    BcdStore store;
+    if (!OpenHive(hive, std::move(bytes)) || !ReadBcdStore(hive, &store))
+        return;
+    for (const BcdObject& o : store.objects)
+        ShownBytes = ShownBytes + BcdObjectName(o.id).size() + BcdTypeName(o.type).size() +
+                     BcdDeviceIdentity(o.device).size() + BcdDeviceIdentity(o.osDevice).size();
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    ReadAsBcdStore(data, size);
     if (size < HeaderSize)
         return 0;
     Description d = Describe(data, size);

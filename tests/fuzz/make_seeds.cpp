@@ -61,6 +61,18 @@ bool WriteSeed(const std::string& dir, const std::string& name, const DiskImage&
     return ok;
 }
 
+// Bytes as they are: a hive file, which the target reads as one as well.
+bool WriteRawSeed(const std::string& dir, const std::string& name,
+                  const std::vector<uint8_t>& bytes) {
+    std::string path = dir + "/" + name;
+    FILE* file = std::fopen(path.c_str(), "wb");
+    bool ok = file && std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    ok = file && std::fclose(file) == 0 && ok;
+    if (!ok)
+        std::fprintf(stderr, "bootsieve_fuzz_seeds: cannot write %s\n", path.c_str());
+    return ok;
+}
+
 void PutBootCode(DiskImage& disk, const uint8_t* code) {
     std::memcpy(disk.At(0).data(), code, BootCodeSize);
 }
@@ -453,6 +465,11 @@ DiskImage MisplacedVolumes() {
 // whose basic data volume holds a compressed \bootmgr without its BCD; an MBR disk
 // with an ESP of type EF, an active NTFS volume whose Windows boot code misses
 // \bootmgr and a FAT32 stick with XP boot code.
+// A store as Windows leaves one, naming partitions of no disk here.
+const std::vector<uint8_t> Store =
+    UefiBcdStore("11111111-1111-4111-8111-111111111111", "33333333-3333-4333-8333-333333333333",
+                 "44444444-4444-4444-8444-444444444444", "5ec7a1b0-0000-4000-8000-00000000d15c");
+
 DiskImage BootFilesGpt() {
     DiskImage disk = BlankDisk(MaxImageSectors);
     PutGpt(disk, StandardGpt(MaxImageSectors, {{EspType, 2048, 4095, u"EFI system partition"},
@@ -460,9 +477,10 @@ DiskImage BootFilesGpt() {
     PutFat32WithBackup(disk, 2048, 2048);
     PutFatFiles(disk, 2048,
                 {{"\\EFI\\Microsoft\\Boot\\bootmgfw.efi", 1500},
-                 {"\\EFI\\Microsoft\\Boot\\BCD", 3000},
+                 {"\\EFI\\Microsoft\\Boot\\BCD", Store.size()},
                  {"\\EFI\\BOOT\\BOOTX64.EFI", 1400},
-                 {"\\EFI\\ubuntu\\shimx64.efi", 900}});
+                 {"\\EFI\\ubuntu\\shimx64.efi", 900}},
+                {{"\\EFI\\Microsoft\\Boot\\BCD", Store}});
     PutNtfsWithBackup(disk, 4096, 3905);
     PutNtfsFiles(disk, 4096,
                  {{"\\bootmgr", 9000, true}, {"\\Windows\\System32\\winload.efi", 700}});
@@ -568,6 +586,7 @@ int main(int argc, char** argv) {
     ok &= WriteSeed(dir, "boot-files-gpt", BootFilesGpt());
     ok &= WriteSeed(dir, "boot-files-mbr", BootFilesMbr());
     ok &= WriteSeed(dir, "boot-files-hostile", BootFilesHostile());
+    ok &= WriteRawSeed(dir, "bcd-store", Store);
     for (int i = 2; i < argc; ++i)
         ok &= ConvertImageFile(dir, argv[i]);
     return ok ? 0 : 1;

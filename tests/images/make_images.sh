@@ -739,7 +739,9 @@ make_dualboot() {
     fat mcopy "$image" "$esp" "$files/bootmgfw.efi" "$files/BCD" ::/EFI/Microsoft/Boot/
     rm -rf "$files"
     read -r start size < <(gpt_entry_place "$image" 3)
-    make_ntfs "$image" "$start" "$size" Windows
+    make_wim dualboot-windows.wim windows_files
+    make_ntfs "$image" "$start" "$size" Windows dualboot-windows.wim
+    rm -f dualboot-windows.wim
     linux_root_tree "$tree" "$root_uuid" "$esp_uuid" "$old_swap"
     read -r start size < <(gpt_entry_place "$image" 4)
     make_ext4 "$image" "$start" "$size" debian "$root_uuid" "$tree"

@@ -556,6 +556,18 @@ std::vector<FatSlot> FatSlots(const std::string& name, uint8_t attributes, uint3
     return slots;
 }
 
+// The contents in a chain of clusters from first on; the cluster after its end.
+uint32_t PutFatChain(DiskImage& disk, const FatGeometry& g, uint32_t first,
+                     const std::vector<uint8_t>& contents, uint32_t endOfChain) {
+    const uint64_t clusterBytes = g.perCluster * disk.sectorSize;
+    const uint32_t count =
+        static_cast<uint32_t>((contents.size() + clusterBytes - 1) / clusterBytes);
+    for (uint32_t i = 0; i < count; ++i)
+        PutFatEntry(disk, g, first + i, i + 1 < count ? first + i + 1 : endOfChain);
+    PutBytes(disk, g.dataSector + (first - 2) * g.perCluster, contents);
+    return first + count;
+}
+
 struct FatDirectory {
     uint32_t cluster; // 0: the fixed root of FAT12/16
     std::vector<FatSlot> slots;
@@ -570,17 +582,20 @@ void PutFat32RootChain(DiskImage& disk, uint64_t start) {
     PutFatEntry(disk, g, g.rootCluster, 0x0FFFFFFF);
 }
 
-void PutFatFiles(DiskImage& disk, uint64_t start, const std::vector<VolumeFile>& files) {
+void PutFatFiles(DiskImage& disk, uint64_t start, const std::vector<VolumeFile>& files,
+                 const std::map<std::string, std::vector<uint8_t>>& contents) {
     const FatGeometry g = FatGeometryOf(disk, start);
     const uint32_t endOfChain = g.bits == 12 ? 0xFFF : g.bits == 16 ? 0xFFFF : 0x0FFFFFFF;
     std::map<std::string, FatDirectory> directories = {{"", {g.rootCluster, {}}}};
     uint32_t next = std::max<uint32_t>(2, g.rootCluster + 1);
     int tilde = 0;
     auto add = [&](const std::string& parent, const std::string& name, bool directory,
-                   uint32_t size) {
+                   uint32_t size, const std::vector<uint8_t>& contents = {}) {
         const uint32_t cluster = directory || size ? next++ : 0;
         if (cluster)
             PutFatEntry(disk, g, cluster, endOfChain);
+        if (cluster && !contents.empty())
+            next = PutFatChain(disk, g, cluster, contents, endOfChain);
         for (const FatSlot& slot : FatSlots(name, directory ? 0x10 : 0x20, cluster, size, tilde))
             directories[parent].slots.push_back(slot);
         return cluster;
@@ -603,7 +618,9 @@ void PutFatFiles(DiskImage& disk, uint64_t start, const std::vector<VolumeFile>&
             }
             parent = path;
         }
-        add(parent, pieces.back(), false, static_cast<uint32_t>(file.size));
+        const auto data = contents.find(file.path);
+        add(parent, pieces.back(), false, static_cast<uint32_t>(file.size),
+            data == contents.end() ? std::vector<uint8_t>{} : data->second);
     }
     for (const auto& [path, directory] : directories) {
         std::vector<uint8_t> bytes;
@@ -804,6 +821,269 @@ void PutNtfsFiles(DiskImage& disk, uint64_t start, const std::vector<VolumeFile>
                               false, n.size, n.compressed ? 1 : 0);
         put(n.record, NtfsRecord(n.directory ? 3 : 1, {attribute}));
     }
+}
+
+// ---- Registry hives ----
+
+namespace {
+
+constexpr uint32_t HiveBaseBlockBytes = 4096;
+constexpr uint32_t HiveBinHeaderBytes = 32;
+
+// Cells appended to one bin; offsets as cells are named, from the bin's start.
+struct HiveWriter {
+    std::vector<uint8_t> bin = std::vector<uint8_t>(HiveBinHeaderBytes, 0);
+
+    uint32_t Cell(const std::vector<uint8_t>& data) {
+        const uint32_t at = static_cast<uint32_t>(bin.size());
+        const size_t size = (data.size() + 4 + 7) / 8 * 8;
+        bin.resize(at + size, 0);
+        PutLe(bin.data() + at, static_cast<uint32_t>(-static_cast<int32_t>(size)), 4);
+        std::copy(data.begin(), data.end(), bin.begin() + at + 4);
+        return at;
+    }
+};
+
+uint32_t PutHiveValue(HiveWriter& hive, const HiveValueSpec& value) {
+    std::vector<uint8_t> vk(0x14, 0);
+    std::memcpy(vk.data(), "vk", 2);
+    PutLe(vk.data() + 2, value.name.size(), 2);
+    const uint32_t length = static_cast<uint32_t>(value.data.size());
+    if (length <= 4) {
+        PutLe(vk.data() + 4, length | 0x80000000u, 4);
+        std::copy(value.data.begin(), value.data.end(), vk.begin() + 8);
+    } else {
+        PutLe(vk.data() + 4, length, 4);
+        PutLe(vk.data() + 8, hive.Cell(value.data), 4);
+    }
+    PutLe(vk.data() + 0xC, value.type, 4);
+    PutLe(vk.data() + 0x10, 1, 2); // an ASCII name
+    vk.insert(vk.end(), value.name.begin(), value.name.end());
+    return hive.Cell(vk);
+}
+
+// The key's subkeys first, then its lists, then its own cell. The depth is the
+// builder's callers', never a disk's.
+uint32_t PutHiveKey(HiveWriter& hive, const HiveKeySpec& key, bool root) {
+    std::vector<uint32_t> subkeys, values;
+    for (const HiveKeySpec& subkey : key.subkeys)
+        subkeys.push_back(PutHiveKey(hive, subkey, false));
+    for (const HiveValueSpec& value : key.values)
+        values.push_back(PutHiveValue(hive, value));
+    std::vector<uint8_t> nk(0x4C, 0);
+    std::memcpy(nk.data(), "nk", 2);
+    PutLe(nk.data() + 2, root ? 0x2C : 0x20, 2);
+    for (unsigned field : {0x1Cu, 0x20u, 0x28u, 0x2Cu, 0x30u})
+        PutLe(nk.data() + field, 0xFFFFFFFF, 4);
+    if (!subkeys.empty()) {
+        std::vector<uint8_t> lf(4, 0);
+        std::memcpy(lf.data(), "lf", 2);
+        PutLe(lf.data() + 2, subkeys.size(), 2);
+        for (size_t i = 0; i < subkeys.size(); ++i) {
+            lf.resize(lf.size() + 8, 0);
+            PutLe(lf.data() + 4 + i * 8, subkeys[i], 4);
+            std::memcpy(lf.data() + 8 + i * 8, key.subkeys[i].name.data(),
+                        std::min<size_t>(4, key.subkeys[i].name.size()));
+        }
+        PutLe(nk.data() + 0x14, subkeys.size(), 4);
+        PutLe(nk.data() + 0x1C, hive.Cell(lf), 4);
+    }
+    if (!values.empty()) {
+        std::vector<uint8_t> list(values.size() * 4);
+        for (size_t i = 0; i < values.size(); ++i)
+            PutLe(list.data() + i * 4, values[i], 4);
+        PutLe(nk.data() + 0x24, values.size(), 4);
+        PutLe(nk.data() + 0x28, hive.Cell(list), 4);
+    }
+    PutLe(nk.data() + 0x48, key.name.size(), 2);
+    nk.insert(nk.end(), key.name.begin(), key.name.end());
+    const uint32_t cell = hive.Cell(nk);
+    for (uint32_t subkey : subkeys)
+        PutLe(hive.bin.data() + subkey + 4 + 0x10, cell, 4); // the parent
+    return cell;
+}
+
+std::vector<uint8_t> Utf16z(const std::vector<std::string>& texts) {
+    std::vector<uint8_t> bytes;
+    for (const std::string& text : texts) {
+        for (char c : text) {
+            bytes.push_back(static_cast<uint8_t>(c));
+            bytes.push_back(0);
+        }
+        bytes.insert(bytes.end(), {0, 0});
+    }
+    if (texts.size() != 1)
+        bytes.insert(bytes.end(), {0, 0}); // a REG_MULTI_SZ's closing NUL
+    return bytes;
+}
+
+std::vector<uint8_t> Number(uint64_t value, int width) {
+    std::vector<uint8_t> bytes(width);
+    PutLe(bytes.data(), value, width);
+    return bytes;
+}
+
+// 16 bytes of options, the type, 0x48 bytes from the type on.
+std::vector<uint8_t> BcdPartition(const char* partitionGuid, const char* diskGuid) {
+    std::vector<uint8_t> d(0x58, 0);
+    PutLe(d.data() + 0x10, 6, 4);
+    PutLe(d.data() + 0x18, 0x48, 4);
+    PutGuid(d.data() + 0x20, partitionGuid);
+    PutGuid(d.data() + 0x38, diskGuid);
+    return d;
+}
+
+std::vector<uint8_t> BcdBoot() {
+    std::vector<uint8_t> d(0x58, 0);
+    PutLe(d.data() + 0x10, 5, 4);
+    PutLe(d.data() + 0x18, 0x48, 4);
+    return d;
+}
+
+// A ramdisk: its parent without options, then the image's path.
+std::vector<uint8_t> BcdRamdisk(const char* partitionGuid, const char* diskGuid,
+                                const std::string& file) {
+    std::vector<uint8_t> d(0x20, 0);
+    PutLe(d.data() + 0x10, 3, 4);
+    const std::vector<uint8_t> parent = BcdPartition(partitionGuid, diskGuid);
+    d.insert(d.end(), parent.begin() + 0x10, parent.end());
+    const std::vector<uint8_t> path = Utf16z({file});
+    d.insert(d.end(), path.begin(), path.end());
+    PutLe(d.data() + 0x18, d.size() - 0x10, 4);
+    return d;
+}
+
+using BcdElements = std::vector<std::pair<const char*, std::vector<uint8_t>>>;
+
+HiveKeySpec BcdObjectKey(const std::string& id, uint32_t type, const BcdElements& elements) {
+    HiveKeySpec object{
+        id, {}, {{"Description", {{"Type", 4, Number(type, 4)}}, {}}, {"Elements", {}, {}}}};
+    // The element's format, its second digit: strings and objects are REG_SZ,
+    // object lists REG_MULTI_SZ, the rest REG_BINARY.
+    for (const auto& [element, data] : elements) {
+        const char format = element[1];
+        const uint32_t type = format == '2' || format == '3' ? 1 : format == '4' ? 7 : 3;
+        object.subkeys[1].subkeys.push_back({element, {{"Element", type, data}}, {}});
+    }
+    return object;
+}
+
+} // namespace
+
+std::vector<uint8_t> HiveBytes(const HiveKeySpec& root, uint32_t binBytes) {
+    HiveWriter writer;
+    const uint32_t rootCell = PutHiveKey(writer, root, true);
+    std::vector<uint8_t>& bin = writer.bin;
+    const uint32_t used = static_cast<uint32_t>(bin.size());
+    const uint32_t size = std::max<uint32_t>(binBytes, (used + 8 + 4095) / 4096 * 4096);
+    bin.resize(size, 0);
+    PutLe(bin.data() + used, size - used, 4); // the rest free
+    std::memcpy(bin.data(), "hbin", 4);
+    PutLe(bin.data() + 8, size, 4);
+    std::vector<uint8_t> hive(HiveBaseBlockBytes + size, 0);
+    std::copy(bin.begin(), bin.end(), hive.begin() + HiveBaseBlockBytes);
+    uint8_t* base = hive.data();
+    std::memcpy(base, "regf", 4);
+    // Both sequence numbers, the version 1.3, the root cell and the bins' size.
+    const std::pair<unsigned, uint32_t> fields[] = {
+        {4, 1}, {8, 1}, {0x14, 1}, {0x18, 3}, {0x20, 1}, {0x24, rootCell}, {0x28, size}, {0x2C, 1}};
+    for (const auto& [field, value] : fields)
+        PutLe(base + field, value, 4);
+    uint32_t sum = 0;
+    for (unsigned i = 0; i < 508; i += 4)
+        sum ^= static_cast<uint32_t>(base[i] | base[i + 1] << 8 | base[i + 2] << 16 |
+                                     static_cast<uint32_t>(base[i + 3]) << 24);
+    PutLe(base + 0x1FC, sum == 0 ? 1 : sum == 0xFFFFFFFF ? 0xFFFFFFFE : sum, 4);
+    return hive;
+}
+
+std::vector<uint8_t> UefiBcdStore(const char* espGuid, const char* windowsGuid,
+                                  const char* recoveryGuid, const char* diskGuid) {
+    const std::string loader = "{a5a30fa2-3d06-11ee-9ef5-c9bd3a1b9b34}";
+    const std::string resume = "{a5a30fa3-3d06-11ee-9ef5-c9bd3a1b9b34}";
+    const std::string recovery = "{a5a30fa4-3d06-11ee-9ef5-c9bd3a1b9b34}";
+    const std::string memdiag = "{b2721d73-1db4-4c62-bf78-c548a880142d}";
+    const std::vector<uint8_t> esp = BcdPartition(espGuid, diskGuid);
+    const std::vector<uint8_t> windows = BcdPartition(windowsGuid, diskGuid);
+    const std::vector<uint8_t> winre =
+        BcdRamdisk(recoveryGuid, diskGuid, "\\Recovery\\WindowsRE\\Winre.wim");
+    HiveKeySpec objects{"Objects", {}, {}};
+    auto add = [&](const std::string& id, uint32_t type, const BcdElements& elements) {
+        objects.subkeys.push_back(BcdObjectKey(id, type, elements));
+    };
+    add("{9dea862c-5cdd-4e70-acc1-f32b344d4795}", 0x10100002,
+        {{"11000001", esp},
+         {"12000002", Utf16z({"\\EFI\\Microsoft\\Boot\\bootmgfw.efi"})},
+         {"12000004", Utf16z({"Windows Boot Manager"})},
+         {"12000005", Utf16z({"en-US"})},
+         {"14000006", Utf16z({"{7ea2e1ac-2e61-4728-aaa3-896d9d0a9f0e}"})},
+         {"23000003", Utf16z({loader})},
+         {"24000001", Utf16z({loader, recovery})},
+         {"24000010", Utf16z({memdiag})},
+         {"25000004", Number(30, 8)},
+         {"26000010", Number(1, 1)}});
+    add(loader, 0x10200003,
+        {{"11000001", windows},
+         {"12000002", Utf16z({"\\Windows\\system32\\winload.efi"})},
+         {"12000004", Utf16z({"Windows 11"})},
+         {"12000005", Utf16z({"en-US"})},
+         {"14000006", Utf16z({"{6efb52bf-1766-41db-a6b3-0ee5eff72bd7}"})},
+         {"1600007e", Number(1, 1)},
+         {"21000001", windows},
+         {"22000002", Utf16z({"\\Windows"})},
+         {"23000003", Utf16z({resume})},
+         {"23000008", Utf16z({recovery})},
+         {"25000020", Number(0, 8)},
+         {"250000c2", Number(1, 8)}});
+    add(resume, 0x10200004,
+        {{"11000001", windows},
+         {"12000002", Utf16z({"\\Windows\\system32\\winresume.efi"})},
+         {"12000004", Utf16z({"Windows Resume Application"})},
+         {"12000005", Utf16z({"en-US"})},
+         {"14000006", Utf16z({"{1afa9c49-16ab-4a5c-901b-212802da9460}"})},
+         {"16000060", Number(1, 1)},
+         {"17000077", Number(0x15000075, 8)},
+         {"21000001", windows},
+         {"22000002", Utf16z({"\\hiberfil.sys"})}});
+    add(memdiag, 0x10200005,
+        {{"11000001", BcdBoot()},
+         {"12000002", Utf16z({"\\EFI\\Microsoft\\Boot\\memtest.efi"})},
+         {"12000004", Utf16z({"Windows Memory Diagnostic"})},
+         {"12000005", Utf16z({"en-US"})},
+         {"14000006", Utf16z({"{7ea2e1ac-2e61-4728-aaa3-896d9d0a9f0e}"})},
+         {"16000020", Number(1, 1)}});
+    add(recovery, 0x10200003,
+        {{"11000001", winre},
+         {"12000002", Utf16z({"\\windows\\system32\\winload.efi"})},
+         {"12000004", Utf16z({"Windows Recovery Environment"})},
+         {"12000005", Utf16z({"en-US"})},
+         {"14000006", Utf16z({"{7ea2e1ac-2e61-4728-aaa3-896d9d0a9f0e}"})},
+         {"16000009", Number(1, 1)},
+         {"21000001", winre},
+         {"22000002", Utf16z({"\\windows"})},
+         {"26000010", Number(1, 1)},
+         {"26000022", Number(1, 1)}});
+    add("{ae5534e0-a924-466c-b836-758539a3ee3a}", 0x30000000,
+        {{"32000004", Utf16z({"\\Recovery\\WindowsRE\\boot.sdi"})},
+         {"31000003", BcdPartition(recoveryGuid, diskGuid)}});
+    for (const char* settings :
+         {"{7ea2e1ac-2e61-4728-aaa3-896d9d0a9f0e}", "{6efb52bf-1766-41db-a6b3-0ee5eff72bd7}",
+          "{1afa9c49-16ab-4a5c-901b-212802da9460}", "{4636856e-540f-4170-a130-a84776f4c654}",
+          "{0ce4991b-e6b3-4b16-b23c-5e0d9250e5d9}", "{5189b25c-5558-4bf2-bca4-289b11bd29e2}",
+          "{7ff607e0-4395-11db-b0de-0800200c9a66}"})
+        add(settings, 0x20100000,
+            {{"14000006", Utf16z({"{4636856e-540f-4170-a130-a84776f4c654}",
+                                  "{0ce4991b-e6b3-4b16-b23c-5e0d9250e5d9}"})},
+             {"15000011", Number(4, 8)},
+             {"15000013", Number(1, 8)},
+             {"15000014", Number(115200, 8)}});
+    add("{a5a30fa2-3d06-11ee-9ef5-c9bd3a1b9b35}", 0x10100001,
+        {{"12000004", Utf16z({"Firmware Boot Manager"})},
+         {"24000001", Utf16z({"{9dea862c-5cdd-4e70-acc1-f32b344d4795}"})},
+         {"25000004", Number(0, 8)}});
+    HiveKeySpec root{
+        "ROOT", {}, {{"Description", {{"KeyName", 1, Utf16z({"BCD00000000"})}}, {}}, objects}};
+    return HiveBytes(root, 28 * 1024 - HiveBaseBlockBytes);
 }
 
 namespace {

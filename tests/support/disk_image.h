@@ -82,7 +82,9 @@ struct VolumeFile {
     uint64_t size = 0;
     bool compressed = false; // NTFS: the $DATA attribute's flag
 };
-void PutFatFiles(DiskImage& disk, uint64_t start, const std::vector<VolumeFile>& files);
+// On FAT the contents given for a path are written in a chain of clusters.
+void PutFatFiles(DiskImage& disk, uint64_t start, const std::vector<VolumeFile>& files,
+                 const std::map<std::string, std::vector<uint8_t>>& contents = {});
 void PutNtfsFiles(DiskImage& disk, uint64_t start, const std::vector<VolumeFile>& files);
 // An ext4 volume of 4 KiB blocks in one group (at most 128 MiB) at start, labelled
 // "root", holding the files: each directory in one block, each file in one
@@ -90,6 +92,32 @@ void PutNtfsFiles(DiskImage& disk, uint64_t start, const std::vector<VolumeFile>
 void PutExtVolume(DiskImage& disk, uint64_t start, uint64_t sectors,
                   const std::vector<VolumeFile>& files,
                   const std::map<std::string, std::string>& text = {});
+
+// ---- Registry hives ----
+
+struct HiveValueSpec {
+    std::string name;
+    uint32_t type = 0;
+    std::vector<uint8_t> data;
+};
+
+struct HiveKeySpec {
+    std::string name;
+    std::vector<HiveValueSpec> values;
+    std::vector<HiveKeySpec> subkeys;
+};
+
+// A hive as Windows saves one: its base block, then one bin holding the keys
+// (ASCII names, lf lists), their value lists and values (data of 4 bytes or
+// less inline), and a free cell up to the bin's end, binBytes at least.
+std::vector<uint8_t> HiveBytes(const HiveKeySpec& root, uint32_t binBytes = 4096);
+
+// The BCD store of a UEFI install, about as large as Windows leaves one (28 KiB):
+// the boot manager on the ESP, Windows and its resume application on the basic
+// data partition, the memory tester, WinRE on a ramdisk from the recovery
+// partition, and the settings objects that bcdedit lists.
+std::vector<uint8_t> UefiBcdStore(const char* espGuid, const char* windowsGuid,
+                                  const char* recoveryGuid, const char* diskGuid);
 
 // An exFAT boot region at start with its checksum sector, and its backup in the
 // 12 sectors after it; shift is the bytes-per-sector shift, 0 for the disk's own.
