@@ -3,7 +3,7 @@
 PACKAGES := build-essential cmake ninja-build googletest libgtest-dev libbenchmark-dev \
             clang libclang-rt-14-dev g++-mingw-w64-x86-64-posix wine wine64 \
             fdisk gdisk dosfstools ntfs-3g exfatprogs mtools util-linux mount groff-base \
-            grub-pc-bin syslinux-common mbr wimtools sleuthkit libhivex-bin \
+            grub-pc-bin grub-common syslinux-common mbr wimtools sleuthkit libhivex-bin \
             git binutils-mingw-w64-x86-64 zip unzip dpkg-dev \
             e2fsprogs xfsprogs btrfs-progs f2fs-tools cryptsetup-bin lvm2 xorriso
 JOBS     := $(shell nproc)

@@ -5,6 +5,7 @@
 
 #include "bootcode/grub_core.h"
 #include "bootcode/mbr_boot_code.h"
+#include "bootconfig/linux_boot_report.h"
 #include "disk/disk_device.h"
 #include "disk/sector.h"
 #include "layout/sector_size_probe.h"
@@ -69,6 +70,7 @@ static void ReportSignedMbr(int disk, Pass pass, const MbrBootCode& code, bool o
     ReportOverlappingEntries(MbrPartitionTable);
     ReportActiveFlags(MbrPartitionTable, code);
     WalkPartitions(disk, pass, DiskInfoTable[disk].sectorCount, otherSectorSize);
+    ReportDriveBootConfig(disk, pass, HasTrait(code, LoadsGrubCore));
     Report("\n");
 }
 

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "bootconfig/bcd_report.h"
+#include "bootconfig/linux_boot_report.h"
 #include "disk/disk_device.h"
 #include "disk/platform.h"
 #include "driver/disk_report.h"
@@ -39,6 +40,8 @@ void ResetRunState() {
     SetBootFileLookup(LookUpFileOnPartition);
     SetBcdStoreExaminer(ExamineBcdStore);
     ResetBcdStores();
+    SetBootConfigExaminer(ExamineLinuxBootConfig);
+    ResetLinuxBootConfig();
 }
 
 // Creates the report named by nameFormat and the drive number, and fills it.

@@ -7,6 +7,7 @@
 #include <string>
 #include <utility>
 
+#include "bootconfig/linux_boot_report.h"
 #include "disk/byte_order.h"
 #include "firmware/boot_entries.h"
 #include "layout/guid.h"
@@ -236,6 +237,9 @@ void ReportPartitionTarget(const BootEntry& entry) {
     else
         Report("    file %s: %s\n", path,
                entry.file == FileLookup::Missing ? "missing" : "not checked");
+    const std::string config = p ? LoaderConfigLine(*p, entry.option.file) : "";
+    if (!config.empty())
+        Report("%s", config.c_str());
 }
 
 bool SameText(const std::string& a, const std::string& b) {

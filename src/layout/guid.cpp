@@ -29,7 +29,8 @@ const GptType Types[] = {
     {"E6D6D379-F507-44C2-A23C-238F2A3DF928", "Linux LVM", GptRole::Other, false, TypeFamily::Linux},
     {"A19D880F-05FC-4D3B-A006-743F0F84911E", "Linux RAID", GptRole::Other, false,
      TypeFamily::Linux},
-    {"BC13C2FF-59E6-4262-A352-B275FD6F7172", "Linux extended boot", GptRole::Other, false,
+    // XBOOTLDR: systemd-boot's /boot beside the ESP, FAT as a rule.
+    {"BC13C2FF-59E6-4262-A352-B275FD6F7172", "Linux extended boot", GptRole::ByContent, false,
      TypeFamily::Linux},
     {"48465300-0000-11AA-AA11-00306543ECAC", "Apple HFS+", GptRole::Other},
     {"7C3457EF-0000-11AA-AA11-00306543ECAC", "Apple APFS", GptRole::Other},

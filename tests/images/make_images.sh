@@ -31,7 +31,7 @@
 #                     $ATTRIBUTE_LIST (wimapply)
 #   grub2.img         GRUB 2's MBR code (boot.img) with the first sector of its core
 #                     image (diskboot.img) where boot.img names it, sector 1, and
-#                     an active FAT16 partition
+#                     an active FAT16 partition holding /boot/grub/i386-pc/normal.mod
 #   syslinux.img      Syslinux's MBR code (mbr.bin), an active FAT16 partition
 #   syslinux-gpt.img  a GUID partition table whose protective MBR holds Syslinux's
 #                     GPT MBR code (gptmbr.bin)
@@ -564,6 +564,10 @@ make_grub2() {
     local image=grub2.img start=2048 size=14336
     make_one_partition_disk "$image" "$start" "$size" "type=6, bootable"
     make_fat "$image" "$start" "$size" -F 16 -s 1 -n GRUB2 -i 62B20000
+    dummy_file grub2.normal.mod 1500 N
+    fat mmd "$image" "$start" ::/boot ::/boot/grub ::/boot/grub/i386-pc
+    fat mcopy "$image" "$start" grub2.normal.mod ::/boot/grub/i386-pc/normal.mod
+    rm -f grub2.normal.mod
     put_mbr_code "$image" "$grub_images/boot.img"
     local core
     core=$(od -An -t u8 -j 92 -N 8 "$grub_images/boot.img" | tr -d ' ')
