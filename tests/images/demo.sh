@@ -166,7 +166,9 @@ mkdir -p linux
 cat linux/Bootsieve.txt
 echo "== The GRUB configuration of dualboot.img (drive 0) as the detail report follows it:"
 echo
-sed -n '/^>> Disk [0-9]* #[0-9]* .*grub.cfg:$/,/^$/p' linux/BPB0list.txt
+awk '/^>> Disk [0-9]* #[0-9]* .*grub.cfg:$/ {show = 1; print; next}
+    /^(>>|$)/ {show = 0} show' linux/BPB0list.txt
+echo
 echo "== The same 4kn-gpt.img read as a drive of 512-byte sectors tells it (BOOTSIEVE_SECTOR_SIZE=512):"
 echo "   a disk partitioned behind a USB bridge of 4096-byte sectors and attached directly."
 echo "   Reports in $dir/bridged:"
