@@ -236,8 +236,10 @@ bool DecodeIso(PartitionBytes& bytes, uint64_t base, LinuxVolume* volume) {
         return true;
     // Grouped before the printing rule, which may change the length.
     std::string grouped(date, date + 4);
-    for (const uint8_t* pair = date + 4; pair < date + 16; pair += 2)
-        grouped += "-" + std::string(pair, pair + 2);
+    for (const uint8_t* pair = date + 4; pair < date + 16; pair += 2) {
+        grouped.push_back('-');
+        grouped.append(pair, pair + 2);
+    }
     volume->uuid = PrintableBytes(grouped, PrintAs::Text);
     return true;
 }
