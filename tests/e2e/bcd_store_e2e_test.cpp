@@ -1,4 +1,5 @@
-// BCD stores written by hivexsh, put in the ESP of the sample gpt.img by mtools:
+// BCD stores written by hivexsh (by the hive builder where a value needs a db
+// record, which hivexsh never writes), put in the ESP of the sample gpt.img by mtools:
 // the hive reader against hivexget for every key and value it returns, the
 // damage it declines to follow, and each store's entries matched to the
 // partitions of the drives examined, through both programs.
@@ -256,7 +257,8 @@ const StoreCase StoreCases[] = {
      nullptr,
      true,
      {},
-     {}},
+     {},
+     "is not a readable registry hive"},
     {"a db segment beyond the hive",
      Uefi,
      BigData(true, 4, 0x7FFFFFF8),

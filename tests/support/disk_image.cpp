@@ -1007,8 +1007,8 @@ std::vector<uint8_t> HiveBytes(const HiveKeySpec& root, uint32_t binBytes) {
     std::copy(bin.begin(), bin.end(), hive.begin() + HiveBaseBlockBytes);
     uint8_t* base = hive.data();
     std::memcpy(base, "regf", 4);
-    // Both sequence numbers, the version 1.3 (1.5 with db records), the root cell and the bins'
-    // size.
+    // Both sequence numbers, the version (1.5 with db records, else 1.3),
+    // the root cell and the bins' size.
     const std::pair<unsigned, uint32_t> fields[] = {
         {4, 1},    {8, 1},           {0x14, 1},    {0x18, writer.bigData ? 5u : 3u},
         {0x20, 1}, {0x24, rootCell}, {0x28, size}, {0x2C, 1}};
