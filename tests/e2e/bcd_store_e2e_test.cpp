@@ -1,9 +1,11 @@
-// BCD stores written by hivexsh, put in the ESP of the sample gpt.img by mtools:
+// BCD stores written by hivexsh (by the hive builder where a value needs a db
+// record, which hivexsh never writes), put in the ESP of the sample gpt.img by mtools:
 // the hive reader against hivexget for every key and value it returns, the
 // damage it declines to follow, and each store's entries matched to the
 // partitions of the drives examined, through both programs.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -12,6 +14,7 @@
 #include "bcd_stores.h"
 #include "bootconfig/bcd.h"
 #include "disk/byte_order.h"
+#include "disk_image.h"
 #include "e2e_fixture.h"
 #include "program_run.h"
 #include "registry/hive.h"
@@ -145,6 +148,36 @@ std::function<std::string()> WindowsOn(const std::string& device, const char* lo
 
 void Undamaged(std::vector<uint8_t>&) {}
 
+// Four objects from the hive builder, the first's description of 40000 bytes:
+// three segments of a db record.
+std::vector<uint8_t> BigDataStore() {
+    std::vector<uint8_t> big(40000);
+    for (size_t i = 0; i < big.size(); i += 2)
+        big[i] = static_cast<uint8_t>('A' + i / 2 % 26);
+    HiveKeySpec objects{"Objects", {}, {}};
+    for (const char* id : {WindowsLoaderId, ResumeId, "{memdiag}", "{bootmgr}"}) {
+        std::vector<uint8_t> text = objects.subkeys.empty() ? big : std::vector<uint8_t>{'W', 0};
+        objects.subkeys.push_back({id,
+                                   {},
+                                   {{"Description", {{"Type", 4, {3, 0, 0x20, 0x10}}}, {}},
+                                    {"Elements", {}, {{"12000004", {{"Element", 1, text}}, {}}}}}});
+    }
+    return HiveBytes({"ROOT", {}, {objects}});
+}
+
+// That store with one field of its db record, or of its segment list, replaced.
+std::function<void(std::vector<uint8_t>&)> BigData(bool inList, unsigned field, uint32_t value) {
+    return [=](std::vector<uint8_t>& h) {
+        h = BigDataStore();
+        const uint8_t signature[] = {'d', 'b', 3, 0};
+        uint8_t* db = std::search(h.data(), h.data() + h.size(), signature, signature + 4);
+        if (db == h.data() + h.size())
+            return;
+        uint8_t* record = inList ? h.data() + 4096 + LoadLe32(db + 4) + 4 : db;
+        PutLe(record + field, value, field == 2 ? 2 : 4);
+    };
+}
+
 struct StoreCase {
     const char* name;
     std::function<std::string()> script; // hivexsh's commands
@@ -215,6 +248,35 @@ const StoreCase StoreCases[] = {
      &UefiObjects,
      true,
      {ResumeMissing},
+     {}},
+    {"a value in three db segments",
+     Uefi,
+     [](std::vector<uint8_t>& h) { h = BigDataStore(); },
+     "",
+     "",
+     nullptr,
+     true,
+     {},
+     {},
+     "is not a readable registry hive"},
+    {"a db segment beyond the hive",
+     Uefi,
+     BigData(true, 4, 0x7FFFFFF8),
+     "",
+     "cell beyond the hive",
+     nullptr,
+     false,
+     {Problem +
+      " is not a readable registry hive (cell beyond the hive); its entries are not checked.\n"},
+     {}},
+    {"a db of more segments than its list holds",
+     Uefi,
+     BigData(false, 2, 4),
+     "",
+     "bad value",
+     nullptr,
+     false,
+     {Problem + " is not a readable registry hive (bad value); its entries are not checked.\n"},
      {}},
     {"a default naming a missing object",
      [] { return Replaced(UefiStoreScript(), "string:" + LoaderId, "string:" + Missing); },

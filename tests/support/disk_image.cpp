@@ -833,6 +833,7 @@ constexpr uint32_t HiveBinHeaderBytes = 32;
 // Cells appended to one bin; offsets as cells are named, from the bin's start.
 struct HiveWriter {
     std::vector<uint8_t> bin = std::vector<uint8_t>(HiveBinHeaderBytes, 0);
+    bool bigData = false; // a db record written: the hive is of version 1.5
 
     uint32_t Cell(const std::vector<uint8_t>& data) {
         const uint32_t at = static_cast<uint32_t>(bin.size());
@@ -844,6 +845,28 @@ struct HiveWriter {
     }
 };
 
+constexpr size_t HiveSegmentBytes = 16344;
+
+// Data of more than one segment goes in a db record: its segments, their list,
+// then the record naming the list.
+uint32_t PutHiveData(HiveWriter& hive, const std::vector<uint8_t>& data) {
+    if (data.size() <= HiveSegmentBytes)
+        return hive.Cell(data);
+    std::vector<uint8_t> list;
+    for (size_t at = 0; at < data.size(); at += HiveSegmentBytes) {
+        const size_t end = std::min(data.size(), at + HiveSegmentBytes);
+        list.resize(list.size() + 4);
+        PutLe(list.data() + list.size() - 4,
+              hive.Cell(std::vector<uint8_t>(data.begin() + at, data.begin() + end)), 4);
+    }
+    std::vector<uint8_t> db(12, 0);
+    std::memcpy(db.data(), "db", 2);
+    PutLe(db.data() + 2, list.size() / 4, 2);
+    PutLe(db.data() + 4, hive.Cell(list), 4);
+    hive.bigData = true;
+    return hive.Cell(db);
+}
+
 uint32_t PutHiveValue(HiveWriter& hive, const HiveValueSpec& value) {
     std::vector<uint8_t> vk(0x14, 0);
     std::memcpy(vk.data(), "vk", 2);
@@ -854,7 +877,7 @@ uint32_t PutHiveValue(HiveWriter& hive, const HiveValueSpec& value) {
         std::copy(value.data.begin(), value.data.end(), vk.begin() + 8);
     } else {
         PutLe(vk.data() + 4, length, 4);
-        PutLe(vk.data() + 8, hive.Cell(value.data), 4);
+        PutLe(vk.data() + 8, PutHiveData(hive, value.data), 4);
     }
     PutLe(vk.data() + 0xC, value.type, 4);
     PutLe(vk.data() + 0x10, 1, 2); // an ASCII name
@@ -984,9 +1007,11 @@ std::vector<uint8_t> HiveBytes(const HiveKeySpec& root, uint32_t binBytes) {
     std::copy(bin.begin(), bin.end(), hive.begin() + HiveBaseBlockBytes);
     uint8_t* base = hive.data();
     std::memcpy(base, "regf", 4);
-    // Both sequence numbers, the version 1.3, the root cell and the bins' size.
+    // Both sequence numbers, the version (1.5 with db records, else 1.3),
+    // the root cell and the bins' size.
     const std::pair<unsigned, uint32_t> fields[] = {
-        {4, 1}, {8, 1}, {0x14, 1}, {0x18, 3}, {0x20, 1}, {0x24, rootCell}, {0x28, size}, {0x2C, 1}};
+        {4, 1},    {8, 1},           {0x14, 1},    {0x18, writer.bigData ? 5u : 3u},
+        {0x20, 1}, {0x24, rootCell}, {0x28, size}, {0x2C, 1}};
     for (const auto& [field, value] : fields)
         PutLe(base + field, value, 4);
     uint32_t sum = 0;

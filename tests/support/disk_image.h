@@ -109,7 +109,8 @@ struct HiveKeySpec {
 
 // A hive as Windows saves one: its base block, then one bin holding the keys
 // (ASCII names, lf lists), their value lists and values (data of 4 bytes or
-// less inline), and a free cell up to the bin's end, binBytes at least.
+// less inline, of more than 16344 in a db record's segments, the hive then of
+// version 1.5), and a free cell up to the bin's end, binBytes at least.
 std::vector<uint8_t> HiveBytes(const HiveKeySpec& root, uint32_t binBytes = 4096);
 
 // The BCD store of a UEFI install, about as large as Windows leaves one (28 KiB):
