@@ -4,8 +4,8 @@
 // an XBOOTLDR /boot with grub.cfg, a grubenv written by grub-editenv, kernels and
 // initrds; an ext4 root volume (mke2fs -d) with /etc/fstab. Then damage made on the tree before
 // each copy is made: a kernel removed, an initrd misnamed, a search, a root= and
-// an fstab UUID of no volume. The firmware's entries name shim and systemd-boot.
-// No image changes.
+// an fstab UUID of no volume, the root's UUID changed by tune2fs. The firmware's entries name shim
+// and systemd-boot. No image changes.
 #include "e2e_fixture.h"
 #include "firmware_tree.h"
 
@@ -77,6 +77,7 @@ mkfs.fat -F 16 -i 1234ABCD -n ESP --offset 2048 disk.img 16384 >/dev/null 2>&1
 mkfs.fat -F 16 -i 5678ABCD -n BOOT --offset 34816 disk.img 16384 >/dev/null 2>&1
 truncate -s 16M root.part
 mke2fs -q -F -t ext4 -U 9abcdef0-0000-4000-8000-000000000003 -L root -E root_owner=0:0 -d root root.part >/dev/null 2>&1
+if type on_root >/dev/null 2>&1; then on_root root.part; fi
 dd if=root.part of=disk.img bs=512 seek=67584 conv=notrunc status=none
 rm -f root.part
 export MTOOLS_SKIP_CHECK=1
@@ -170,6 +171,12 @@ const LinuxCase Cases[] = {
       "#3 /etc/fstab: UUID=0b5f0000-aaaa-4bbb-8ccc-000000000000 is no volume examined; systemd "
       "stops in emergency mode.\n"},
      {"      LABEL=gone none: no volume examined\n"},
+     {}},
+    {"the root's UUID changed by tune2fs -U after fstab was written",
+     "on_root() { tune2fs -U 9abcdef0-0000-4000-8000-0000000000ff \"$1\" >/dev/null 2>&1; }",
+     {"#3 /etc/fstab: UUID=9abcdef0-0000-4000-8000-000000000003 is no volume examined; systemd "
+      "stops in emergency mode.\n"},
+     {},
      {}},
     {"a grub.cfg past the bounds: the entries before them read",
      "head -c 1100000 /dev/zero | tr '\\0' '{' >> boot/grub/grub.cfg",
