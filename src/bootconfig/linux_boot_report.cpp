@@ -335,12 +335,35 @@ const PartitionRecord* Own(const Follow& f) {
     return RecordAt(f.config.disk, f.config.first);
 }
 
-// The volume $root names; nullptr for a GRUB device or a search that found none.
+// GRUB numbers disks in the firmware's order: hd0 is the disk it booted from, the
+// one its configuration was read on. Its partitions are numbered as the firmware
+// numbers them ("gpt4", "msdos5" or "4"). Other disks are not followed.
+const PartitionRecord* GrubDevice(const Follow& f, const std::string& device) {
+    std::string rest;
+    for (const char* disk : {"hd0,gpt", "hd0,msdos", "hd0,"})
+        if (device.rfind(disk, 0) == 0) {
+            rest = device.substr(std::strlen(disk));
+            break;
+        }
+    if (rest.empty() || rest.size() > 4 || rest[0] == '0' ||
+        !std::all_of(rest.begin(), rest.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return nullptr;
+    const uint32_t number = static_cast<uint32_t>(std::stoul(rest));
+    for (const PartitionRecord& p : RecordedPartitions())
+        if (p.disk == f.config.disk && p.number == number)
+            return &p;
+    return nullptr;
+}
+
+// The volume $root names; nullptr for a search that found none or a device of
+// another disk.
 const PartitionRecord* RootVolume(const Follow& f, const GrubRoot& root) {
     if (root.kind == GrubRootKind::Own)
         return Own(f);
     if (root.kind == GrubRootKind::Search && root.search < f.searchHits.size())
         return f.searchHits[root.search];
+    if (root.kind == GrubRootKind::Device)
+        return GrubDevice(f, root.device);
     return nullptr;
 }
 

@@ -178,6 +178,12 @@ const LinuxCase Cases[] = {
       "stops in emergency mode.\n"},
      {},
      {}},
+    {"the default entry's root set by GRUB's device name",
+     "sed -i \"s/search --no-floppy --fs-uuid --set=root 5678-ABCD/set root='hd0,gpt2'/\" "
+     "boot/grub/grub.cfg",
+     {},
+     {"   linux /vmlinuz-6.1.0-12-amd64 on disk 0 #2: 9 bytes\n"},
+     {}},
     {"a grub.cfg past the bounds: the entries before them read",
      "head -c 1100000 /dev/zero | tr '\\0' '{' >> boot/grub/grub.cfg",
      {},
