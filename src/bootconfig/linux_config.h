@@ -1,5 +1,5 @@
 // The other texts that tell where Linux boots from: systemd-boot's loader.conf
-// and its entries (the Boot Loader Specification's type 1 entries), /etc/fstab,
+// and its entries (the type 1 boot loader entries systemd-boot reads), /etc/fstab,
 // and a kernel's root= argument. Text in, structures out: nothing here reads a
 // disk.
 #pragma once

@@ -71,7 +71,7 @@ const std::string DebianEntries =
     "\t\tinitrd\t/intel-ucode.img /initrd.img-6.1.0-12-amd64\n"
     "\t}\n"
     "\tmenuentry 'Debian GNU/Linux, with Linux 6.1.0-11-amd64' --id 'gnulinux-6.1.0-11' {\n"
-    "\t\tlinux\t/vmlinuz-6.1.0-11-amd64 root=/dev/sda2\n"
+    "\t\tlinux\t/vmlinuz-6.1.0-11-amd64 root=/dev/mapper/debian--vg-root\n"
     "\t}\n"
     "}\n";
 
@@ -107,7 +107,7 @@ const GrubCase GrubCases[] = {
      "gnulinux-advanced-0b5f>gnulinux-6.1.0-11",
      "search uuid 0b5f-aa root\nsearch uuid 0b5f-aa root\nitems 2\ndefault \"Debian GNU/Linux, "
      "with Linux 6.1.0-11-amd64\" id gnulinux-6.1.0-11 linux own/vmlinuz-6.1.0-11-amd64 "
-     "root=/dev/sda2\n"},
+     "root=/dev/mapper/debian--vg-root\n"},
     {"a default by title; a title naming nothing falls back to the first",
      "set default='Debian GNU/Linux'\n" + DebianEntries, "",
      "search uuid 0b5f-aa root\nsearch uuid 0b5f-aa root\nitems 2\ndefault \"Debian GNU/Linux\" "
@@ -195,7 +195,7 @@ TEST(Fstab, SourcesAndWhetherTheBootWaits) {
                    "UUID=77aa / ext4 errors=remount-ro 0 1\n"
                    "PARTUUID=\"c0ffee-02\" /boot/efi vfat umask=0077 0 1\n"
                    "LABEL=My\\040Data /srv/my\\040data ext4 defaults,nofail 0 2\n"
-                   "/dev/sdb1 none swap sw 0 0\n"
+                   "/dev/mapper/debian--vg-swap_1 none swap sw 0 0\n"
                    "tmpfs /tmp tmpfs noauto\n"
                    "lonely\n");
     ASSERT_EQ(entries.size(), 5u);
