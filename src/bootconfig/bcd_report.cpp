@@ -12,6 +12,7 @@
 #include "layout/sector_size_probe.h"
 #include "layout/volume_kind.h"
 #include "output/output.h"
+#include "volume/boot_files.h"
 #include "volume/partition_record.h"
 
 namespace {
@@ -49,19 +50,6 @@ bool Checkable(const BcdDevice& device) {
 bool Readable(const PartitionRecord& p) {
     return p.content == VolumeKind::Ntfs || p.content == VolumeKind::Fat32 ||
            p.content == VolumeKind::Fat;
-}
-
-// The file system of a recorded partition of the drive open at the moment.
-void OpenRecordedVolume(FsVolume& volume, const PartitionRecord& p) {
-    std::vector<uint8_t> boot(DriveSectorSize());
-    SeekSector(p.first);
-    if (!ReadSector()) {
-        volume.unreadable = true;
-        return;
-    }
-    std::memcpy(boot.data(), SectorBuffer, boot.size());
-    const FsKind kind = p.content == VolumeKind::Ntfs ? FsKind::Ntfs : FsKind::Fat;
-    OpenFileSystem(volume, kind, p.first, p.count, boot.data());
 }
 
 // What a path on an entry's device is.

@@ -15,6 +15,7 @@
 #include "layout/guid.h"
 #include "output/output.h"
 #include "output/printable.h"
+#include "volume/boot_files.h"
 
 namespace {
 
@@ -272,21 +273,10 @@ bool Listing(const Follow& f) {
     return f.pass == Pass::Detail;
 }
 
-bool HoldsExt(const PartitionRecord& p) {
-    const std::string kind = IdentityOf(p).kind;
-    return kind == "ext2" || kind == "ext3" || kind == "ext4";
-}
-
 bool HoldsReadableFiles(const PartitionRecord& p) {
     return (p.content == VolumeKind::Fat || p.content == VolumeKind::Fat32 ||
             p.content == VolumeKind::Ntfs || HoldsExt(p)) &&
            p.files != FilesHeld::Unreadable;
-}
-
-FsKind FileSystemOf(const PartitionRecord& p) {
-    if (HoldsExt(p))
-        return FsKind::Ext;
-    return p.content == VolumeKind::Ntfs ? FsKind::Ntfs : FsKind::Fat;
 }
 
 FsVolume* Opened(Follow& f, const PartitionRecord& p) {
@@ -298,14 +288,10 @@ FsVolume* Opened(Follow& f, const PartitionRecord& p) {
     if (it != f.opened.end())
         return &it->second;
     FsVolume& volume = f.opened[p.first];
-    std::vector<uint8_t> boot(DriveSectorSize());
-    SeekSector(p.first);
-    if (!HoldsReadableFiles(p) || !ReadSector()) {
+    if (HoldsReadableFiles(p))
+        OpenRecordedVolume(volume, p);
+    else
         volume.unreadable = true;
-        return &volume;
-    }
-    std::memcpy(boot.data(), SectorBuffer, boot.size());
-    OpenFileSystem(volume, FileSystemOf(p), p.first, p.count, boot.data());
     return &volume;
 }
 

@@ -299,6 +299,25 @@ void ExamineExtFiles(const PartitionPlace& place, const char* kindName) {
     std::memcpy(SectorBuffer, firstSector, DriveSectorSize());
 }
 
+bool HoldsExt(const PartitionRecord& partition) {
+    const std::string kind = IdentityOf(partition).kind;
+    return kind == "ext2" || kind == "ext3" || kind == "ext4";
+}
+
+void OpenRecordedVolume(FsVolume& volume, const PartitionRecord& partition) {
+    std::vector<uint8_t> boot(DriveSectorSize());
+    SeekSector(partition.first);
+    if (!ReadSector()) {
+        volume.unreadable = true;
+        return;
+    }
+    std::memcpy(boot.data(), SectorBuffer, boot.size());
+    const FsKind kind = HoldsExt(partition)                     ? FsKind::Ext
+                        : partition.content == VolumeKind::Ntfs ? FsKind::Ntfs
+                                                                : FsKind::Fat;
+    OpenFileSystem(volume, kind, partition.first, partition.count, boot.data());
+}
+
 // The firmware names a file that the search did not look for: the volume is
 // opened once more for it.
 FileLookup LookUpFileOnPartition(const PartitionRecord& partition, const std::string& path,

@@ -24,6 +24,14 @@ void ReportEspNotFat(const PartitionPlace& place, VolumeKind kind);
 // The same for an EFI system partition holding the file system named fileSystem.
 void ReportEspHolds(const PartitionPlace& place, const char* fileSystem);
 
+// Whether the recorded partition holds an ext2, ext3 or ext4 volume.
+bool HoldsExt(const PartitionRecord& partition);
+
+// Opens the file system of a recorded partition of the drive open at the moment:
+// ext when the partition holds an ext volume, else NTFS or FAT by its content;
+// Unreadable when its first sector cannot be read.
+void OpenRecordedVolume(FsVolume& volume, const PartitionRecord& partition);
+
 // Looks a file up on a recorded FAT partition, opening its drive once more: for
 // a file the firmware names that the boot files did not include.
 FileLookup LookUpFileOnPartition(const PartitionRecord& partition, const std::string& path,
